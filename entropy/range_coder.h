@@ -1,0 +1,125 @@
+// Static-model range coder over 16-bit samples.
+//
+// Payload (one block of samples, nothing else):
+//   N (u32 LE) | N x SymbolRecord {symbol, cumFreq, freq} (u32 LE each) | coded bytes (MSB first)
+// The records list each value present in the block, ascending, with contiguous
+// cumulative counts; their total T is the block's sample count.
+//
+// Contract
+// - Coding step: r = range / T; low += r * cumFreq; range = r * freq. While range
+//   < 2^24, the top byte of low leaves and both shift left by 8. The interval only
+//   shrinks, and r * T <= range keeps every new interval inside the old one.
+// - 2^24 samples always fit: after normalisation range >= 2^24, so for T <= 2^24
+//   r >= 1 and r * freq >= 1; the range can never reach 0. A larger block codes
+//   only while the range happens to stay >= T; when it does not, Encode fails.
+// - Carries: low keeps only its newest 32 bits, so a sum past 2^32 must add 1 to
+//   bytes already produced. The sink holds back the newest byte and the 0xFF run
+//   behind it: those are exactly the bytes a carry can change, since a carry stops
+//   at the first byte that is not 0xFF. Before the first shift the interval lies in
+//   [0, 2^31), so no carry can happen and the first byte shifted out is below 0x80;
+//   it is held back, PutByte always replaces the held byte and Carry always keeps
+//   one, so a carry always finds a held byte. The coded number never leaves the
+//   first interval, so the held byte plus a carry never passes 0xFF.
+// - Capacity: the sink never writes at or past its capacity. A refused byte makes
+//   Encode fail with the length argument unchanged.
+// - The decoder checks whatever could move a read or a write outside its buffers:
+//   N against the table size, the length against the table, T against the output
+//   capacity, a zero quotient, the search index (kept in [0, N-1], at most 256
+//   probes), and coded bytes past the payload's end, which read as 0. It trusts
+//   the table's order, contiguity and total: a damaged table decodes to wrong
+//   samples, fails, or stops early, but never touches memory outside its buffers.
+// - Nothing throws: every allocation is non-throwing and a failure is a result 0.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+struct SymbolRecord {
+    uint32_t symbol;
+    uint32_t cumFreq;
+    uint32_t freq;
+};
+static_assert(sizeof(SymbolRecord) == 12, "a record is three packed 32-bit fields");
+
+// Byte sink for one encode. It holds back the newest byte and any 0xFF run behind
+// it until a byte arrives that settles them, so a carry can still reach them.
+class CRangeCoderStream {
+public:
+    CRangeCoderStream() = default;
+    CRangeCoderStream(const CRangeCoderStream&) = delete;
+    CRangeCoderStream& operator=(const CRangeCoderStream&) = delete;
+    virtual ~CRangeCoderStream();
+
+    // Binds the sink to a caller-owned buffer, once: 1 on success, 0 (and no
+    // change) if already bound or given no buffer or a zero capacity.
+    int Attach(uint8_t* buffer, uint64_t capacity);
+    void PutByte(uint8_t b);
+    // Adds 1 to the number formed by the held-back bytes.
+    void Carry();
+    // Writes every held-back byte.
+    void Flush();
+
+    // True once a byte had to be dropped because the buffer was full.
+    bool Refused() const { return m_refused; }
+    uint64_t Length() const { return m_length; }
+
+private:
+    void Write(uint8_t b);
+    void WriteRun(uint8_t b, uint32_t n);
+
+    int32_t m_hasCache = 0;
+    uint8_t m_cache = 0;
+    uint32_t m_pendingFF = 0;
+    uint8_t* m_buffer = nullptr;
+    uint64_t m_capacity = 0;
+    uint64_t m_length = 0;
+    bool m_refused = false;
+};
+
+class CRangeCoder16 {
+public:
+    static constexpr uint32_t kAlphabetSize = 0x10000;
+    static constexpr uint32_t kInitialRange = 0x80000000u;
+    static constexpr uint32_t kRangeBottom = 0x1000000u;
+    static constexpr uint32_t kMaxSearchProbes = 256;
+
+    CRangeCoder16() = default;
+    CRangeCoder16(const CRangeCoder16&) = delete;
+    CRangeCoder16& operator=(const CRangeCoder16&) = delete;
+    virtual ~CRangeCoder16();
+
+    // The frequency table, owned by the coder and managed by the codec object:
+    // allocated once per stream and reused by every block.
+    void SetSymbolCount(uint32_t count) { m_symbolCount = count; }
+    uint32_t SymbolCount() const { return m_symbolCount; }
+    bool HasTable() const { return m_table != nullptr; }
+    // Allocates m_symbolCount records unless a table is present: 1 on success,
+    // 0 when the allocation fails or its byte size does not fit in 32 bits.
+    int AllocateTable();
+    void FreeTable();
+
+    // Codes `count` samples into `output`. `length` is the capacity in, the
+    // payload length out; it is left unchanged on failure. 1 on success, 0 on failure.
+    int Encode(uint8_t* output, uint32_t& length, const uint16_t* samples, uint32_t count);
+
+    // Decodes a payload of `length` bytes. `count` is the capacity of `output`
+    // in samples in, twice the number of samples written out. 1 on success
+    // (possibly fewer samples than the table's total when the coded bytes are
+    // cut short), 0 on failure.
+    int Decode(const uint8_t* payload, uint32_t length, uint16_t* output, uint32_t& count);
+    // Decodes one sample with the loaded table; 1 on success, 0 on failure.
+    int DecodeSymbol(uint16_t* output);
+
+private:
+    int EncodeBlock(const uint16_t* samples, uint32_t count);
+    int WriteTable(uint32_t used);
+
+    // Declared before the table so that destruction frees the table first.
+    std::unique_ptr<CRangeCoderStream> m_stream;
+    std::unique_ptr<SymbolRecord[]> m_table;
+    uint32_t m_symbolCount = 0;
+    uint32_t m_range = 0;
+    uint32_t m_low = 0;
+    uint32_t m_total = 0;
+    uint32_t m_entryCount = 0;
+};
