@@ -82,6 +82,8 @@ public:
     static constexpr uint32_t kInitialRange = 0x80000000u;
     static constexpr uint32_t kRangeBottom = 0x1000000u;
     static constexpr uint32_t kMaxSearchProbes = 256;
+    // Bytes of the largest table: the count and one record for every value.
+    static constexpr uint32_t kMaxTableBytes = 4 + 12 * kAlphabetSize;
 
     CRangeCoder16() = default;
     CRangeCoder16(const CRangeCoder16&) = delete;
