@@ -1,0 +1,150 @@
+// The library's one export. Each message is answered here, routed to the codec
+// wrapper, or handed to the platform's default driver procedure.
+#include "driver/wrapper.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr LRESULT kDefaultQuality = 10000; // top of the platform's 0..10000 scale
+
+template <typename T> T* Record(LPARAM p)
+{
+    return reinterpret_cast<T*>(p);
+}
+
+LRESULT Open(LPARAM lParam2)
+{
+    if (g_wrapper == nullptr)
+        g_wrapper = CreateWrapper(Record<ICOPEN>(lParam2));
+    return reinterpret_cast<LRESULT>(g_wrapper);
+}
+
+// Hosts begin streams without querying first, so a begin configures like a query.
+LRESULT Begin(CCodec* codec, LPARAM lParam1, LPARAM lParam2)
+{
+    if (codec == nullptr || lParam1 == 0)
+        return ICERR_OK;
+    return codec->Prepare(Record<BITMAPINFOHEADER>(lParam1), Record<BITMAPINFOHEADER>(lParam2));
+}
+
+LRESULT Dialog(const CCodecWrapper* wrapper, LPARAM lParam1)
+{
+    if (wrapper == nullptr)
+        return ICERR_ERROR;
+    return lParam1 == -1 ? ICERR_UNSUPPORTED : ICERR_ERROR;
+}
+
+LRESULT Dispatch(DWORD_PTR id, HDRVR driver, UINT message, LPARAM lParam1, LPARAM lParam2)
+{
+    CCodecWrapper* w = reinterpret_cast<CCodecWrapper*>(id);
+    CEncoder* enc = w != nullptr ? w->m_encoder.get() : nullptr;
+    CDecoder* dec = w != nullptr ? w->m_decoder.get() : nullptr;
+    auto header = [](LPARAM p) { return Record<BITMAPINFOHEADER>(p); };
+
+    switch (message) {
+    case DRV_LOAD:
+    case DRV_ENABLE:
+    case DRV_CLOSE:
+    case DRV_DISABLE:
+    case DRV_FREE:
+    case DRV_INSTALL:
+    case DRV_REMOVE:
+        return 1;
+    case DRV_OPEN:
+        return Open(lParam2);
+    case DRV_CONFIGURE:
+        return w == nullptr ? 0 : ICERR_ERROR;
+    case DRV_QUERYCONFIGURE:
+        return 0;
+
+    case ICM_COMPRESS_GET_FORMAT:
+        return w == nullptr ? ICERR_ERROR : w->CompressGetFormat(header(lParam1), header(lParam2));
+    case ICM_COMPRESS_GET_SIZE:
+        return w == nullptr ? ICERR_ERROR : w->CompressGetSize(header(lParam1));
+    case ICM_COMPRESS_QUERY:
+        return enc == nullptr ? ICERR_ERROR : enc->Prepare(header(lParam1), header(lParam2));
+    case ICM_COMPRESS_BEGIN:
+        return Begin(enc, lParam1, lParam2);
+    case ICM_COMPRESS:
+        return enc == nullptr ? ICERR_ERROR : enc->Compress(Record<ICCOMPRESS>(lParam1));
+    case ICM_COMPRESS_END:
+        return w == nullptr ? ICERR_ERROR : w->CompressEnd();
+
+    case ICM_DECOMPRESS_GET_FORMAT:
+        return dec == nullptr ? ICERR_ERROR
+                              : w->DecompressGetFormat(header(lParam1), header(lParam2));
+    case ICM_DECOMPRESS_QUERY:
+        return dec == nullptr ? ICERR_ERROR : dec->Prepare(header(lParam1), header(lParam2));
+    case ICM_DECOMPRESS_BEGIN:
+        return Begin(dec, lParam1, lParam2);
+    case ICM_DECOMPRESS:
+        return dec == nullptr ? ICERR_ERROR : dec->Decompress(Record<ICDECOMPRESS>(lParam1));
+    case ICM_DECOMPRESS_END:
+        return w == nullptr ? ICERR_ERROR : ICERR_OK;
+
+    case ICM_DECOMPRESS_SET_PALETTE:
+    case ICM_DECOMPRESS_GET_PALETTE:
+    case ICM_COMPRESS_FRAMES_INFO:
+    case ICM_GETSTATE:
+    case ICM_SETSTATE:
+        return ICERR_OK;
+    case ICM_GETINFO:
+        if (w == nullptr)
+            return ICERR_ERROR;
+        if (lParam1 == 0)
+            return sizeof(ICINFO);
+        return GetInfo(Record<ICINFO>(lParam1), static_cast<DWORD>(lParam2));
+    case ICM_CONFIGURE:
+    case ICM_ABOUT:
+        return Dialog(w, lParam1);
+    case ICM_GETDEFAULTQUALITY:
+        if (lParam1 == 0)
+            return ICERR_ERROR;
+        *Record<DWORD>(lParam1) = kDefaultQuality;
+        return ICERR_OK;
+    default:
+        if (message < DRV_USER)
+            return DefDriverProc(id, driver, message, lParam1, lParam2);
+        return ICERR_UNSUPPORTED;
+    }
+}
+
+} // namespace
+
+#if defined(_WIN32)
+#define TARV_EXPORT // the .def file exports it
+#else
+#define TARV_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" TARV_EXPORT LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT message,
+                                                 LPARAM lParam1, LPARAM lParam2)
+{
+    // Callers are C programs: nothing may unwind into them.
+    try {
+        return Dispatch(id, driver, message, lParam1, lParam2);
+    } catch (...) {
+        return message == DRV_OPEN ? 0 : ICERR_ERROR;
+    }
+}
+
+#if defined(_WIN32)
+
+// Windows unloads a driver when its last instance closes; the next open loads
+// it afresh. Free the wrapper then, but not at process exit (reserved set),
+// when the heap may already be gone.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
+{
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr)
+        ReleaseWrapper();
+    return TRUE;
+}
+
+#else
+
+__attribute__((destructor)) static void ReleaseAtUnload()
+{
+    ReleaseWrapper();
+}
+
+#endif
