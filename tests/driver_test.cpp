@@ -2,11 +2,11 @@
 // time and spoken to through its one export, DriverProc, with the platform's
 // messages and records. Nothing of the codec is linked into this test.
 #include "codec/codec.h" // PackedRowBytes and RowBytes only
+#include "driver_host.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <malloc.h>
 #if defined(__SANITIZE_ADDRESS__)
 extern "C" size_t __sanitizer_get_current_allocated_bytes(); // the ASan runtime's
@@ -18,39 +18,17 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes(); // the ASan runtime
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <ostream>
 #include <random>
 #include <utility>
 #include <vector>
 
-// Headers compare byte by byte and print field by field.
-static bool operator==(const BITMAPINFOHEADER& a, const BITMAPINFOHEADER& b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-static void PrintTo(const BITMAPINFOHEADER& h, std::ostream* os)
-{
-    *os << "{size " << h.biSize << ", " << h.biWidth << "x" << h.biHeight << ", planes "
-        << h.biPlanes << ", bits " << h.biBitCount << ", compression 0x" << std::hex
-        << h.biCompression << std::dec << ", image " << h.biSizeImage << ", ppm "
-        << h.biXPelsPerMeter << "/" << h.biYPelsPerMeter << ", colours " << h.biClrUsed << "/"
-        << h.biClrImportant << "}";
-}
-
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using DriverProcFn = LRESULT (*)(DWORD_PTR, HDRVR, UINT, LPARAM, LPARAM);
+using namespace driver_host;
 
 constexpr DWORD kTRVR = MakeFourCC('T', 'R', 'V', 'R');
 constexpr DWORD kTRVY = MakeFourCC('T', 'R', 'V', 'Y');
 constexpr LRESULT kLargestTable = 786436;
-
-template <typename T> LPARAM P(T* p)
-{
-    return reinterpret_cast<LPARAM>(p);
-}
 
 // Bytes of the largest compressed frame: three planes of 16-bit rows plus the table.
 LRESULT MaxCompressed(int64_t width, int64_t height)
@@ -82,13 +60,6 @@ BITMAPINFOHEADER TRVRHeader(LONG width, LONG height, WORD bits = 24)
     return h;
 }
 
-BITMAPINFOHEADER Filled(uint8_t byte)
-{
-    BITMAPINFOHEADER h;
-    std::memset(&h, byte, sizeof h);
-    return h;
-}
-
 // A packed 24-bit frame with zero row padding: noise (which does not compress) or a ramp.
 Bytes Frame(LONG width, LONG height, bool noise, uint32_t seed = 1)
 {
@@ -113,112 +84,10 @@ size_t HeapInUse()
 #endif
 }
 
-// True while the library is mapped into the process.
-bool Resident()
-{
-    void* h = dlopen(TARVR_LIBRARY, RTLD_NOW | RTLD_NOLOAD);
-    if (h != nullptr)
-        dlclose(h);
-    return h != nullptr;
-}
-
-// One load of the library. It keeps its wrapper in a global, so each load is a
-// fresh driver, and closing the only handle unloads it.
-class Library {
-public:
-    Library() : m_handle(dlopen(TARVR_LIBRARY, RTLD_NOW | RTLD_LOCAL))
-    {
-        if (m_handle != nullptr)
-            m_proc = reinterpret_cast<DriverProcFn>(dlsym(m_handle, "DriverProc"));
-    }
-    ~Library()
-    {
-        if (m_handle != nullptr)
-            dlclose(m_handle);
-    }
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
-
-    bool Loaded() const { return m_proc != nullptr; }
-    LRESULT Send(DWORD_PTR id, UINT message, LPARAM p1 = 0, LPARAM p2 = 0) const
-    {
-        return m_proc(id, nullptr, message, p1, p2);
-    }
-    // An open as the platform makes it, with a video-codec record.
-    DWORD_PTR Open() const
-    {
-        ICOPEN open{};
-        open.dwSize = sizeof open;
-        open.fccType = kFourCC_vidc;
-        open.fccHandler = kTRVR;
-        return static_cast<DWORD_PTR>(Send(0, DRV_OPEN, 0, P(&open)));
-    }
-
-private:
-    void* m_handle;
-    DriverProcFn m_proc = nullptr;
-};
-
-struct Encoded {
-    BITMAPINFOHEADER header{};
-    Bytes payload;
-};
-
-class Driver : public testing::Test {
+// libtarvr through DriverProc.
+class Driver : public DriverHost {
 protected:
-    void SetUp() override { ASSERT_TRUE(lib.Loaded()) << dlerror(); }
-    void OpenDriver()
-    {
-        id = lib.Open();
-        ASSERT_NE(id, 0u);
-    }
-    LRESULT Send(UINT message, LPARAM p1 = 0, LPARAM p2 = 0) const
-    {
-        return lib.Send(id, message, p1, p2);
-    }
-
-    // One ICM_COMPRESS into a heap block of exactly `capacity` bytes, so that a
-    // write past the size the host was told trips the sanitizer.
-    LRESULT Compress(const BITMAPINFOHEADER& in, const Bytes& pixels, LRESULT capacity,
-                     Encoded* out = nullptr) const
-    {
-        BITMAPINFOHEADER input = in, header = Filled(0xCD);
-        Bytes source = pixels, buffer(static_cast<size_t>(capacity));
-        DWORD ckid = 0, flags = 0;
-        ICCOMPRESS icc{};
-        icc.lpbiInput = &input;
-        icc.lpInput = source.data();
-        icc.lpbiOutput = &header;
-        icc.lpOutput = buffer.data();
-        icc.lpckid = &ckid;
-        icc.lpdwFlags = &flags;
-        const LRESULT rc = Send(ICM_COMPRESS, P(&icc));
-        if (rc == ICERR_OK) {
-            EXPECT_EQ(ckid, kTRVR);
-            EXPECT_EQ(flags, AVIIF_KEYFRAME);
-            EXPECT_LE(header.biSizeImage, buffer.size());
-            buffer.resize(std::min<size_t>(buffer.size(), header.biSizeImage));
-            if (out != nullptr)
-                *out = Encoded{header, buffer};
-        }
-        return rc;
-    }
-
-    // One ICM_DECOMPRESS; the payload sits in a block of exactly its size.
-    LRESULT Decompress(const Encoded& frame, const BITMAPINFOHEADER& out, Bytes& pixels) const
-    {
-        BITMAPINFOHEADER input = frame.header, output = out;
-        Bytes payload = frame.payload;
-        ICDECOMPRESS icd{};
-        icd.lpbiInput = &input;
-        icd.lpInput = payload.data();
-        icd.lpbiOutput = &output;
-        icd.lpOutput = pixels.data();
-        return Send(ICM_DECOMPRESS, P(&icd));
-    }
-
-    Library lib;
-    DWORD_PTR id = 0;
+    Driver() : DriverHost(kTRVR) {}
 };
 
 TEST_F(Driver, MessageTableWithoutAndWithAnInstance)
