@@ -50,10 +50,10 @@ Encoded EncodeInto(CRangeCoder16& c, const Samples& s, uint32_t capacity)
     e.length = capacity;
     e.rc = c.Encode(buffer.data(), e.length, s.empty() ? &none : s.data(),
                     static_cast<uint32_t>(s.size()));
-    e.guardIntact =
-        std::all_of(buffer.begin() + capacity, buffer.end(), [](uint8_t b) { return b == kGuard; });
+    e.guardIntact = std::all_of(buffer.begin() + static_cast<ptrdiff_t>(capacity), buffer.end(),
+                                [](uint8_t b) { return b == kGuard; });
     if (e.rc == 1 && e.length <= capacity)
-        e.payload.assign(buffer.begin(), buffer.begin() + e.length);
+        e.payload.assign(buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(e.length));
     return e;
 }
 

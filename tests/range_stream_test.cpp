@@ -37,7 +37,7 @@ Bytes Written(const std::vector<int>& ops)
     EXPECT_EQ(sink.Attach(buffer.data(), buffer.size()), 1);
     Apply(sink, ops);
     EXPECT_FALSE(sink.Refused());
-    buffer.resize(sink.Length());
+    buffer.resize(static_cast<size_t>(sink.Length()));
     return buffer;
 }
 
@@ -125,7 +125,7 @@ TEST(RangeCoderStream, CarryKeepsLastByteOfRunHeld)
         ASSERT_EQ(sink.Length(), k + 1);
         Bytes expected(k + 1, 0x00);
         expected[0] = 0x42;
-        EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + k + 1), expected);
+        EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(k) + 1), expected);
         EXPECT_EQ(buffer[k + 1], kGuard);
     }
 }
@@ -199,7 +199,7 @@ TEST(RangeCoderStream, FullBufferRefusesWithoutOverrun)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Bytes buffer(c.capacity + kGuardBytes, kGuard);
+        Bytes buffer(static_cast<size_t>(c.capacity + kGuardBytes), kGuard);
         CRangeCoderStream sink;
         ASSERT_EQ(sink.Attach(buffer.data(), c.capacity), 1);
         Apply(sink, c.ops);

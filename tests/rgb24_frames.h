@@ -82,7 +82,7 @@ inline Compressed CompressOn(CEncoderTarvRGB24& enc, const BITMAPINFOHEADER& in,
     ICCOMPRESS icc = CompressRecord(&input, source.data(), &c.header, out.data(), &ckid, &flags);
     c.rc = enc.Compress(&icc);
     if (c.rc == ICERR_OK && c.header.biSizeImage <= out.size())
-        c.payload.assign(out.begin(), out.begin() + c.header.biSizeImage);
+        c.payload.assign(out.begin(), out.begin() + static_cast<ptrdiff_t>(c.header.biSizeImage));
     return c;
 }
 
@@ -102,7 +102,9 @@ inline LRESULT DecompressOn(CDecoderTarvRGB24& dec, const BITMAPINFOHEADER& comp
 {
     BITMAPINFOHEADER input = compressed, output = out;
     Bytes exact(payload.begin(),
-                payload.begin() + std::min<ptrdiff_t>(std::ssize(payload), compressed.biSizeImage));
+                payload.begin() +
+                    std::min<ptrdiff_t>(std::ssize(payload),
+                                        static_cast<ptrdiff_t>(compressed.biSizeImage)));
     ICDECOMPRESS icd{flags, &input, exact.data(), &output, pixels.data(), 0};
     return dec.Decompress(&icd);
 }

@@ -132,7 +132,7 @@ int CDecoderTarvRGB24::MergePlanes(uint8_t* output, const uint16_t* samples,
         return 1; // a height of -2^31 has no magnitude in 32 bits: nothing to write
     // Decompress has matched the output to the configured size; the bounds keep
     // every other caller inside the planes too.
-    const int32_t width = std::min(header->biWidth, v.width);
+    const int32_t width = std::min<int32_t>(header->biWidth, v.width);
     const int32_t height = static_cast<int32_t>(std::min<int64_t>(rows, v.height));
     const size_t rowBytes =
         static_cast<size_t>(PackedRowBytes(header->biWidth, header->biBitCount));
