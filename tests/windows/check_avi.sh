@@ -1,0 +1,64 @@
+#!/bin/sh
+# Checks AVI files written by the Wine host test with FFmpeg's tools:
+#   check_avi.sh DIR NAME:TAG:WIDTH:HEIGHT:FRAMES...
+# Each DIR/NAME.avi must hold one stream, video with that codec tag, size and
+# frame count, and must stream-copy to a new AVI that reads the same.
+# Exits 77 (skipped) without ffprobe and ffmpeg, or when Wine wrote nothing.
+set -u
+dir=$1
+shift
+if ! command -v ffprobe >/dev/null || ! command -v ffmpeg >/dev/null; then
+    echo "SKIPPED: ffprobe and ffmpeg are not installed"
+    exit 77
+fi
+if ! ls "$dir"/*.avi >/dev/null 2>&1; then
+    echo "SKIPPED: no AVI files in $dir (the Wine host test did not run)"
+    exit 77
+fi
+
+streams() {
+    # Packets, since FFmpeg has no decoder for these tags to count frames with.
+    ffprobe -v error -count_packets \
+        -show_entries stream=codec_type,codec_tag_string,width,height,nb_read_packets \
+        -of csv=p=0 "$1"
+}
+
+packets() {
+    ffmpeg -v error -nostdin -i "$1" -map 0 -c copy -f framemd5 - | grep -v '^#'
+}
+
+status=0
+for spec in "$@"; do
+    IFS=: read -r name tag width height frames <<SPEC
+$spec
+SPEC
+    file=$dir/$name.avi
+    copy=$dir/$name.copy.avi
+    expected="video,$tag,$width,$height,$frames"
+    got=$(streams "$file")
+    if [ "$got" != "$expected" ]; then
+        echo "FAILED $file: ffprobe says '$got', expected '$expected'"
+        status=1
+        continue
+    fi
+    rm -f "$copy"
+    if ! ffmpeg -v error -nostdin -i "$file" -map 0 -c copy "$copy"; then
+        echo "FAILED $file: ffmpeg -c copy failed"
+        status=1
+        continue
+    fi
+    got=$(streams "$copy")
+    if [ "$got" != "$expected" ]; then
+        echo "FAILED $copy: ffprobe says '$got', expected '$expected'"
+        status=1
+        continue
+    fi
+    # The copy carries every frame's bytes unchanged.
+    if [ "$(packets "$file")" != "$(packets "$copy")" ]; then
+        echo "FAILED $copy: its packets differ from those of $file"
+        status=1
+        continue
+    fi
+    echo "ok $file: $got"
+done
+exit $status
