@@ -1,8 +1,9 @@
 #include "codec/codec.h"
 
+#include "entropy/allocation.h"
+
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 // ---- SampleBuffer ------------------------------------------------------------
 
@@ -14,7 +15,7 @@ uint16_t* SampleBuffer::Allocate(int64_t n)
         return nullptr;
     // Zeroed, so no heap content reaches a compressed frame through the row tails
     // and the same frame always compresses to the same bytes.
-    data = new (std::nothrow) uint16_t[static_cast<size_t>(n)]();
+    data = NewArray<uint16_t>(static_cast<size_t>(n), true);
     if (data != nullptr)
         count = static_cast<int32_t>(n);
     return data;

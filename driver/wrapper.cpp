@@ -1,9 +1,9 @@
 #include "driver/wrapper.h"
 
 #include "driver/library.h"
+#include "entropy/allocation.h"
 
 #include <cstring>
-#include <new>
 
 CCodecWrapper* g_wrapper = nullptr;
 
@@ -123,7 +123,7 @@ CCodecWrapper* CreateWrapper(ICOPEN* open)
 {
     if (open != nullptr && open->fccType != kFourCC_vidc)
         return nullptr;
-    CCodecWrapper* wrapper = new (std::nothrow) CCodecWrapper;
+    CCodecWrapper* wrapper = NewObject<CCodecWrapper>();
     if (wrapper == nullptr || !wrapper->CreateCodecs()) {
         delete wrapper;
         if (open != nullptr)

@@ -1,7 +1,8 @@
 #include "entropy/range_coder.h"
 
+#include "entropy/allocation.h"
+
 #include <algorithm>
-#include <new>
 
 namespace {
 
@@ -103,7 +104,7 @@ int CRangeCoder16::AllocateTable()
         return 1;
     if (static_cast<uint64_t>(m_symbolCount) * kRecordBytes > UINT32_MAX)
         return 0;
-    m_table.reset(new (std::nothrow) SymbolRecord[m_symbolCount]);
+    m_table.reset(NewArray<SymbolRecord>(m_symbolCount, false));
     return m_table ? 1 : 0;
 }
 
@@ -121,7 +122,7 @@ int CRangeCoder16::Encode(uint8_t* output, uint32_t& length, const uint16_t* sam
     if (!m_table || output == nullptr || samples == nullptr || m_symbolCount < kAlphabetSize)
         return 0;
 
-    m_stream.reset(new (std::nothrow) CRangeCoderStream);
+    m_stream.reset(NewObject<CRangeCoderStream>());
     if (!m_stream)
         return 0;
     if (!m_stream->Attach(output, length)) {
@@ -156,7 +157,7 @@ int CRangeCoder16::WriteTable(uint32_t used)
     for (int shift = 0; shift < 32; shift += 8)
         sink.PutByte(static_cast<uint8_t>(used >> shift));
 
-    std::unique_ptr<SymbolRecord[]> present(new (std::nothrow) SymbolRecord[m_symbolCount]);
+    std::unique_ptr<SymbolRecord[]> present(NewArray<SymbolRecord>(m_symbolCount, false));
     if (!present)
         return 0;
     uint32_t n = 0;

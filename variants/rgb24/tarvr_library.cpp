@@ -1,8 +1,7 @@
 // Binds the shared driver to the RGB24 variant: this is what makes libtarvr.
 #include "driver/library.h"
+#include "entropy/allocation.h"
 #include "variants/rgb24/rgb24.h"
-
-#include <new>
 
 const LibraryIdentity& ThisLibrary()
 {
@@ -12,9 +11,9 @@ const LibraryIdentity& ThisLibrary()
 
 CEncoder* NewLibraryEncoder() noexcept
 {
-    return new (std::nothrow) CEncoderTarvRGB24;
+    return NewObject<CEncoderTarvRGB24>();
 }
 CDecoder* NewLibraryDecoder() noexcept
 {
-    return new (std::nothrow) CDecoderTarvRGB24;
+    return NewObject<CDecoderTarvRGB24>();
 }

@@ -1,8 +1,7 @@
 // Binds the shared driver to the YUY2 variant: this is what makes libtarvy.
 #include "driver/library.h"
+#include "entropy/allocation.h"
 #include "variants/yuy2/yuy2.h"
-
-#include <new>
 
 const LibraryIdentity& ThisLibrary()
 {
@@ -13,9 +12,9 @@ const LibraryIdentity& ThisLibrary()
 
 CEncoder* NewLibraryEncoder() noexcept
 {
-    return new (std::nothrow) CEncoderTarvYUV16;
+    return NewObject<CEncoderTarvYUV16>();
 }
 CDecoder* NewLibraryDecoder() noexcept
 {
-    return new (std::nothrow) CDecoderTarvYUV16;
+    return NewObject<CDecoderTarvYUV16>();
 }

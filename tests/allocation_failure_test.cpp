@@ -1,0 +1,352 @@
+// Every allocation the codec makes can fail. Each scenario runs once to count its
+// allocations, then once more for each of them with that one failing: the reply
+// must report it, nothing may stay half-built (the debug build also checks for
+// leaks), and the same step must succeed as soon as memory is back.
+#include "driver/wrapper.h"
+#include "entropy/allocation.h"
+#include "variants/rgb24/rgb24.h"
+#include "variants/yuy2/yuy2.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <vector>
+
+extern "C" LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT message, LPARAM lParam1,
+                                     LPARAM lParam2);
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint8_t kFill = 0xA7;
+constexpr DWORD kSentinel = 0xDEADBEEF;
+
+struct Variant {
+    const char* name;
+    CEncoder* (*encoder)();
+    CDecoder* (*decoder)();
+    DWORD raw;
+    DWORD fourcc;
+    WORD bits;
+};
+
+const Variant kVariants[] = {
+    {"RGB24", []() -> CEncoder* { return new CEncoderTarvRGB24; },
+     []() -> CDecoder* { return new CDecoderTarvRGB24; }, BI_RGB, kTarvRGB24FourCC, 24},
+    {"YUY2", []() -> CEncoder* { return new CEncoderTarvYUV16; },
+     []() -> CDecoder* { return new CDecoderTarvYUV16; }, kFourCC_YUY2, kTarvYUY2FourCC, 16},
+};
+
+BITMAPINFOHEADER Header(LONG width, LONG height, DWORD compression, WORD bits)
+{
+    BITMAPINFOHEADER h{};
+    h.biSize = sizeof h;
+    h.biWidth = width;
+    h.biHeight = height;
+    h.biPlanes = 1;
+    h.biBitCount = bits;
+    h.biCompression = compression;
+    h.biSizeImage = static_cast<DWORD>(PackedRowBytes(width, bits) * height);
+    return h;
+}
+
+LRESULT Send(const CCodecWrapper* w, UINT message, const void* p1 = nullptr,
+             const void* p2 = nullptr)
+{
+    return DriverProc(reinterpret_cast<DWORD_PTR>(w), nullptr, message,
+                      reinterpret_cast<LPARAM>(p1), reinterpret_cast<LPARAM>(p2));
+}
+
+// Allocations that `step` makes with allocation working.
+template <class F> long CountAllocations(F step)
+{
+    FailAllocationAt(-1);
+    step();
+    return AllocationCount();
+}
+
+struct Frame {
+    LRESULT rc = ICERR_ERROR;
+    BITMAPINFOHEADER header;
+    Bytes payload;
+    DWORD ckid = kSentinel;
+    DWORD flags = kSentinel;
+};
+
+// A variant's encoder and decoder in a wrapper of their own, spoken to through
+// DriverProc as a host would. Frames are 8 pixels wide: rows carry no padding.
+struct Session {
+    explicit Session(const Variant& variant) : v(variant)
+    {
+        wrapper.m_encoder.reset(v.encoder());
+        wrapper.m_decoder.reset(v.decoder());
+    }
+
+    BITMAPINFOHEADER Raw(LONG height) const { return Header(8, height, v.raw, v.bits); }
+    BITMAPINFOHEADER Packed(LONG height) const { return Header(8, height, v.fourcc, v.bits); }
+
+    static Bytes Pixels(const BITMAPINFOHEADER& h, uint32_t seed)
+    {
+        std::independent_bits_engine<std::mt19937, 8, uint32_t> rng(seed);
+        Bytes b(h.biSizeImage);
+        std::generate(b.begin(), b.end(), [&] { return static_cast<uint8_t>(rng()); });
+        return b;
+    }
+
+    // ICM_COMPRESS straight on the encoder, so that an exception would reach the
+    // test instead of the dispatcher's catch-all.
+    Frame Compress(const BITMAPINFOHEADER& in, const Bytes& pixels)
+    {
+        Frame f;
+        std::memset(&f.header, kFill, sizeof f.header);
+        BITMAPINFOHEADER input = in;
+        Bytes source = pixels;
+        f.payload.resize(wrapper.m_encoder->GetMaxCompressedSize(in.biWidth, in.biHeight));
+        ICCOMPRESS icc{0, &f.header, f.payload.data(), &input, source.data(), &f.ckid, &f.flags, 0,
+                       0, 0,         nullptr,          nullptr};
+        EXPECT_NO_THROW(f.rc = wrapper.m_encoder->Compress(&icc));
+        if (f.rc == ICERR_OK)
+            f.payload.resize(f.header.biSizeImage);
+        return f;
+    }
+
+    LRESULT Decompress(const Frame& f, const BITMAPINFOHEADER& out, Bytes& pixels)
+    {
+        BITMAPINFOHEADER input = f.header, output = out;
+        Bytes payload = f.payload;
+        pixels.assign(out.biSizeImage, kFill);
+        ICDECOMPRESS icd{0, &input, payload.data(), &output, pixels.data(), 0};
+        LRESULT rc = ICERR_ERROR;
+        EXPECT_NO_THROW(rc = wrapper.m_decoder->Decompress(&icd));
+        return rc;
+    }
+
+    void ExpectRoundTrip(LONG height)
+    {
+        const BITMAPINFOHEADER raw = Raw(height), packed = Packed(height);
+        const Bytes pixels = Pixels(raw, 7);
+        ASSERT_EQ(Send(&wrapper, ICM_COMPRESS_QUERY, &raw, &packed), ICERR_OK);
+        const Frame f = Compress(raw, pixels);
+        ASSERT_EQ(f.rc, ICERR_OK);
+        ASSERT_EQ(Send(&wrapper, ICM_DECOMPRESS_QUERY, &f.header, &raw), ICERR_OK);
+        Bytes out;
+        ASSERT_EQ(Decompress(f, raw, out), ICERR_OK);
+        EXPECT_EQ(out, pixels);
+    }
+
+    const Variant& v;
+    CCodecWrapper wrapper;
+};
+
+void ExpectUnconfigured(const CCodec& codec)
+{
+    EXPECT_EQ(codec.Samples().data, nullptr);
+    EXPECT_EQ(codec.Scratch().data, nullptr);
+    EXPECT_EQ(codec.Format().biWidth, 0);
+    EXPECT_EQ(codec.Format().biHeight, 0);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(codec.Plane(i).size, 0u) << "plane " << i;
+}
+
+class AllocationFailure : public testing::Test {
+protected:
+    // Whatever an assertion cut short, the next test starts with working memory
+    // and without a wrapper.
+    void TearDown() override
+    {
+        FailAllocationAt(-1);
+        ReleaseWrapper();
+    }
+};
+
+TEST_F(AllocationFailure, OpenRepliesMemoryAndLeavesNothingBehind)
+{
+    ICOPEN open{};
+    open.fccType = kFourCC_vidc;
+    const long count = CountAllocations([&] {
+        EXPECT_NE(Send(nullptr, DRV_OPEN, nullptr, &open), 0);
+        ReleaseWrapper();
+    });
+    EXPECT_EQ(count, 3); // the wrapper and its two codec objects
+
+    for (long n = 0; n < count; ++n) {
+        SCOPED_TRACE(testing::Message() << "allocation " << n);
+        for (ICOPEN* record : {&open, static_cast<ICOPEN*>(nullptr)}) {
+            constexpr LRESULT kUnwritten = 12345;
+            open.dwError = kUnwritten;
+            FailAllocationAt(n);
+            EXPECT_EQ(Send(nullptr, DRV_OPEN, nullptr, record), 0);
+            EXPECT_EQ(g_wrapper, nullptr);
+            EXPECT_EQ(open.dwError, record != nullptr ? ICERR_MEMORY : kUnwritten);
+        }
+        FailAllocationAt(-1);
+        const LRESULT id = Send(nullptr, DRV_OPEN, nullptr, &open);
+        EXPECT_EQ(open.dwError, ICERR_OK);
+        ASSERT_NE(g_wrapper, nullptr);
+        EXPECT_EQ(id, reinterpret_cast<LRESULT>(g_wrapper));
+        EXPECT_TRUE(g_wrapper->m_encoder && g_wrapper->m_decoder);
+        ReleaseWrapper();
+    }
+
+    // CreateCodecs on its own, also when one object is already there: both or neither.
+    for (const bool withEncoder : {false, true}) {
+        SCOPED_TRACE(withEncoder ? "encoder present" : "empty wrapper");
+        auto arrange = [&](CCodecWrapper& w) {
+            if (withEncoder)
+                w.m_encoder.reset(new CEncoderTarvRGB24);
+        };
+        const long made = CountAllocations([&] {
+            CCodecWrapper w;
+            arrange(w);
+            EXPECT_EQ(w.CreateCodecs(), 1);
+        });
+        EXPECT_EQ(made, withEncoder ? 1 : 2);
+        for (long n = 0; n < made; ++n) {
+            CCodecWrapper w;
+            arrange(w);
+            FailAllocationAt(n);
+            int rc = -1;
+            EXPECT_NO_THROW(rc = w.CreateCodecs());
+            EXPECT_EQ(rc, 0);
+            EXPECT_FALSE(w.m_encoder || w.m_decoder);
+            FailAllocationAt(-1);
+            EXPECT_EQ(w.CreateCodecs(), 1);
+            EXPECT_TRUE(w.m_encoder && w.m_decoder);
+        }
+    }
+}
+
+// The states a query can find its object in, and what the query must allocate:
+// the table once per stream, the two buffers once per frame size.
+enum class Start { Fresh, OtherSize, Ended };
+
+TEST_F(AllocationFailure, QueryRepliesMemoryAndLeavesTheObjectUnconfigured)
+{
+    struct Case {
+        UINT message;
+        bool decoder;
+        Start start;
+        long allocations;
+    };
+    // A begin with a format configures like a query.
+    const Case cases[] = {
+        {ICM_COMPRESS_QUERY, false, Start::Fresh, 3},
+        {ICM_COMPRESS_QUERY, false, Start::OtherSize, 2},
+        {ICM_COMPRESS_QUERY, false, Start::Ended, 3},
+        {ICM_COMPRESS_BEGIN, false, Start::Fresh, 3},
+        {ICM_DECOMPRESS_QUERY, true, Start::Fresh, 3},
+        {ICM_DECOMPRESS_QUERY, true, Start::OtherSize, 2},
+        {ICM_DECOMPRESS_BEGIN, true, Start::Fresh, 3},
+    };
+    constexpr LONG kHeight = 6, kOtherHeight = 4;
+    for (const Variant& v : kVariants) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << v.name << ", message 0x" << std::hex << c.message
+                                            << ", start " << static_cast<int>(c.start));
+            auto arrange = [&](Session& s) {
+                const BITMAPINFOHEADER raw = s.Raw(kOtherHeight), packed = s.Packed(kOtherHeight);
+                if (c.start == Start::OtherSize)
+                    s.ExpectRoundTrip(kOtherHeight);
+                if (c.start == Start::Ended) {
+                    ASSERT_EQ(Send(&s.wrapper, ICM_COMPRESS_QUERY, &raw, &packed), ICERR_OK);
+                    ASSERT_EQ(Send(&s.wrapper, ICM_COMPRESS_END), ICERR_OK);
+                }
+            };
+            auto query = [&](Session& s) {
+                const BITMAPINFOHEADER raw = s.Raw(kHeight), packed = s.Packed(kHeight);
+                return c.decoder ? Send(&s.wrapper, c.message, &packed, &raw)
+                                 : Send(&s.wrapper, c.message, &raw, &packed);
+            };
+
+            Session counted(v);
+            arrange(counted);
+            EXPECT_EQ(CountAllocations([&] { EXPECT_EQ(query(counted), ICERR_OK); }),
+                      c.allocations);
+
+            for (long n = 0; n < c.allocations; ++n) {
+                SCOPED_TRACE(testing::Message() << "allocation " << n);
+                Session s(v);
+                arrange(s);
+                FailAllocationAt(n);
+                EXPECT_EQ(query(s), ICERR_MEMORY);
+                FailAllocationAt(-1);
+                const CCodec& codec = c.decoder ? static_cast<const CCodec&>(*s.wrapper.m_decoder)
+                                                : *s.wrapper.m_encoder;
+                ExpectUnconfigured(codec);
+                EXPECT_EQ(query(s), ICERR_OK);
+                s.ExpectRoundTrip(kHeight);
+            }
+        }
+    }
+}
+
+TEST_F(AllocationFailure, FrameFailsAloneAndTheNextOneIsExact)
+{
+    for (const Variant& v : kVariants) {
+        SCOPED_TRACE(v.name);
+        Session s(v);
+        const BITMAPINFOHEADER raw = s.Raw(6), packed = s.Packed(6);
+        ASSERT_EQ(Send(&s.wrapper, ICM_COMPRESS_QUERY, &raw, &packed), ICERR_OK);
+        const Bytes pixels = Session::Pixels(raw, 1), other = Session::Pixels(raw, 2);
+        Frame reference;
+        // Per frame only the coder allocates, for its sink and its sorted table;
+        // decoding allocates nothing.
+        EXPECT_EQ(CountAllocations([&] { reference = s.Compress(raw, pixels); }), 2);
+        ASSERT_EQ(reference.rc, ICERR_OK);
+        ASSERT_EQ(Send(&s.wrapper, ICM_DECOMPRESS_QUERY, &reference.header, &raw), ICERR_OK);
+        Bytes out;
+        EXPECT_EQ(CountAllocations([&] { EXPECT_EQ(s.Decompress(reference, raw, out), ICERR_OK); }),
+                  0);
+
+        for (long n = 0; n < 2; ++n) {
+            SCOPED_TRACE(testing::Message() << "allocation " << n);
+            FailAllocationAt(n);
+            const Frame failed = s.Compress(raw, other);
+            FailAllocationAt(-1);
+            EXPECT_EQ(failed.rc, ICERR_ERROR);
+            BITMAPINFOHEADER untouched;
+            std::memset(&untouched, kFill, sizeof untouched);
+            EXPECT_EQ(std::memcmp(&failed.header, &untouched, sizeof untouched), 0);
+            EXPECT_EQ(failed.ckid, kSentinel);
+            EXPECT_EQ(failed.flags, kSentinel);
+
+            const CEncoder& enc = *s.wrapper.m_encoder;
+            EXPECT_TRUE(enc.HasTable());
+            EXPECT_NE(enc.Samples().data, nullptr);
+            EXPECT_EQ(enc.Format().biHeight, 6);
+            const Frame next = s.Compress(raw, pixels);
+            ASSERT_EQ(next.rc, ICERR_OK);
+            EXPECT_EQ(std::memcmp(&next.header, &reference.header, sizeof next.header), 0);
+            EXPECT_EQ(next.payload, reference.payload);
+            EXPECT_EQ(next.ckid, v.fourcc);
+        }
+    }
+
+    // The coder itself: a failed encode keeps the caller's length.
+    CRangeCoder16 coder;
+    coder.SetSymbolCount(CRangeCoder16::kAlphabetSize);
+    ASSERT_EQ(coder.AllocateTable(), 1);
+    const std::vector<uint16_t> samples = {100, 255, 1, 2, 255, 40000, 7};
+    const auto count = static_cast<uint32_t>(samples.size());
+    Bytes reference(CRangeCoder16::kMaxTableBytes), payload(reference.size());
+    uint32_t length = static_cast<uint32_t>(reference.size());
+    ASSERT_EQ(coder.Encode(reference.data(), length, samples.data(), count), 1);
+    reference.resize(length);
+    for (long n = 0; n < 2; ++n) {
+        const auto capacity = static_cast<uint32_t>(payload.size());
+        length = capacity;
+        FailAllocationAt(n);
+        int rc = -1;
+        EXPECT_NO_THROW(rc = coder.Encode(payload.data(), length, samples.data(), count));
+        FailAllocationAt(-1);
+        EXPECT_EQ(rc, 0);
+        EXPECT_EQ(length, capacity);
+        ASSERT_EQ(coder.Encode(payload.data(), length, samples.data(), count), 1);
+        EXPECT_EQ(Bytes(payload.data(), payload.data() + length), reference);
+    }
+}
+
+} // namespace
