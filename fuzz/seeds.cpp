@@ -1,0 +1,201 @@
+// Seed inputs: frames compressed by the codec itself and a host's calls, in
+// each target's input layout, so fuzzing starts past the format checks.
+#include "entropy/range_coder.h"
+#include "fuzz/harness.h"
+#include "fuzz/targets.h"
+
+#include <algorithm>
+#include <array>
+#include <initializer_list>
+#include <string>
+
+namespace tarv_fuzz {
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Size {
+    int32_t w, h;
+};
+constexpr Size kSizes[] = {{8, 4}, {5, 3}, {16, 16}, {1, 1}};
+
+// Pixels with smooth areas, edges and noise, so the residuals take many values.
+Bytes Picture(size_t n, uint32_t seed)
+{
+    Bytes bytes(n);
+    uint32_t x = seed;
+    for (size_t i = 0; i < n; ++i) {
+        x = x * 1664525u + 1013904223u;
+        const auto smooth = static_cast<uint8_t>(i * 3);
+        const auto edge = static_cast<uint8_t>((i / 64) % 2 != 0 ? 0x80 : 0);
+        bytes[i] = i % 7 == 0 ? static_cast<uint8_t>(x >> 24) : static_cast<uint8_t>(smooth ^ edge);
+    }
+    return bytes;
+}
+
+std::string Name(const Driver& driver, Size s, const char* what)
+{
+    const char* library = driver.rawBits == 24 ? "tarvr" : "tarvy";
+    return std::string(library) + "-" + std::to_string(s.w) + "x" + std::to_string(s.h) + what;
+}
+
+Encoded CompressedFrame(const Driver& driver, Size s, uint32_t seed)
+{
+    const DWORD_PTR id = FreshOpen(driver);
+    BITMAPINFOHEADER in = RawHeader(driver, s.w, s.h);
+    const Bytes pixels = Picture(in.biSizeImage, seed);
+    Block frame(pixels.size());
+    std::copy(pixels.begin(), pixels.end(), frame.data());
+    const LRESULT capacity = driver.proc(id, nullptr, ICM_COMPRESS_GET_SIZE, P(&in), 0);
+    Check(capacity > 0 && driver.proc(id, nullptr, ICM_COMPRESS_BEGIN, P(&in), 0) == ICERR_OK,
+          "a seed frame is refused");
+    return CompressOrFail(driver, id, in, frame, static_cast<size_t>(capacity));
+}
+
+void RangeDecoderSeeds(std::vector<Seed>& seeds)
+{
+    struct Block16 {
+        const char* name;
+        std::vector<uint16_t> samples;
+    };
+    std::vector<Block16> blocks = {{"ramp", {}}, {"few-values", {}}, {"wide", {}}, {"one", {}}};
+    for (uint16_t i = 0; i < 64; ++i)
+        blocks[0].samples.push_back(static_cast<uint16_t>(i * 1000));
+    uint32_t x = 7;
+    for (int i = 0; i < 300; ++i) {
+        x = x * 1664525u + 1013904223u;
+        blocks[1].samples.push_back(static_cast<uint16_t>(x >> 30));
+    }
+    for (int i = 0; i < 1000; ++i) {
+        x = x * 1664525u + 1013904223u;
+        blocks[2].samples.push_back(static_cast<uint16_t>(x >> 16));
+    }
+    blocks[3].samples.assign(100, 0xFFFF);
+
+    for (const Block16& block : blocks) {
+        CRangeCoder16 coder;
+        coder.SetSymbolCount(CRangeCoder16::kAlphabetSize);
+        Check(coder.AllocateTable() != 0, "no table for a seed");
+        const auto count = static_cast<uint32_t>(block.samples.size());
+        Bytes payload(4 + 14 * static_cast<size_t>(count) + 64);
+        uint32_t length = static_cast<uint32_t>(payload.size());
+        Check(coder.Encode(payload.data(), length, block.samples.data(), count) != 0,
+              "a seed block does not encode");
+        payload.resize(length);
+        Bytes input = {static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8),
+                       static_cast<uint8_t>(count >> 16), 0};
+        input.insert(input.end(), payload.begin(), payload.end());
+        seeds.push_back(Seed{"fuzz_range_decoder", block.name, input});
+    }
+}
+
+void FrameSeeds(std::vector<Seed>& seeds)
+{
+    for (unsigned variant = 0; variant < 2; ++variant) {
+        const Driver& driver = DriverFor(variant);
+        uint32_t seed = 1;
+        for (const Size s : kSizes) {
+            const Encoded encoded = CompressedFrame(driver, s, seed++);
+            // Query with the output header, begin, decompress.
+            Bytes input = {static_cast<uint8_t>(variant | 2), static_cast<uint8_t>(s.w),
+                           static_cast<uint8_t>(s.h), 0};
+            input.insert(input.end(), encoded.payload.begin(), encoded.payload.end());
+            seeds.push_back(Seed{"fuzz_decompress", Name(driver, s, ""), input});
+
+            BITMAPINFOHEADER raw = RawHeader(driver, s.w, s.h);
+            Bytes frame = {static_cast<uint8_t>(variant | 0x40), static_cast<uint8_t>(s.w - 1),
+                           static_cast<uint8_t>(s.h - 1)};
+            const Bytes pixels = Picture(raw.biSizeImage, seed++);
+            frame.insert(frame.end(), pixels.begin(), pixels.end());
+            seeds.push_back(Seed{"fuzz_roundtrip", Name(driver, s, ""), frame});
+        }
+        // The formats beside the plain one: top-down RGB, 32-bit YUY2 rows, YUNV.
+        const Size s{7, 5};
+        const uint8_t form = static_cast<uint8_t>(variant | 2 | 2 << 2 | 1 << 4);
+        Bytes frame = {form, static_cast<uint8_t>(s.w - 1), static_cast<uint8_t>(s.h - 1)};
+        const Bytes pixels = Picture(static_cast<size_t>(s.w * s.h * 4), seed++);
+        frame.insert(frame.end(), pixels.begin(), pixels.end());
+        seeds.push_back(Seed{"fuzz_roundtrip", Name(driver, s, "-formats"), frame});
+    }
+}
+
+// A host's calls, in the layout of fuzz/harness.h.
+class Script {
+public:
+    explicit Script(unsigned variant) { Append({static_cast<uint8_t>(variant)}); }
+    Script& Call(UINT message, messages::Params p = {})
+    {
+        Append({messages::MessageIndex(message), p.first, p.second, p.in, p.out, p.flags, p.a, p.b,
+                p.c});
+        return *this;
+    }
+    Script& Template(unsigned slot, uint8_t kind, Size s)
+    {
+        Append({static_cast<uint8_t>(messages::kTemplate | slot), kind, static_cast<uint8_t>(s.w),
+                static_cast<uint8_t>(s.h)});
+        return *this;
+    }
+    Bytes bytes() const { return Bytes(m_bytes.data(), m_bytes.data() + m_size); }
+
+private:
+    void Append(std::initializer_list<uint8_t> bytes)
+    {
+        for (const uint8_t b : bytes) {
+            Check(m_size < m_bytes.size(), "a seed script outgrows its buffer");
+            m_bytes[m_size++] = b;
+        }
+    }
+
+    std::array<uint8_t, 1 + messages::kMaxOperations*(1 + messages::kParamBytes)> m_bytes{};
+    size_t m_size = 0;
+};
+
+void MessageSeeds(std::vector<Seed>& seeds)
+{
+    using messages::kNull;
+    using messages::Params;
+    for (unsigned variant = 0; variant < 2; ++variant) {
+        const Driver& driver = DriverFor(variant);
+        for (const Size s : {Size{16, 8}, Size{5, 3}}) {
+            for (const bool damaged : {false, true}) {
+                const uint8_t last =
+                    messages::kFlagLastFrame | (damaged ? messages::kFlagDamage : 0);
+                Script script(variant);
+                script.Template(0, messages::kTemplateRaw, s)
+                    .Call(DRV_LOAD)
+                    .Call(DRV_ENABLE)
+                    .Call(DRV_OPEN, Params{0, 1, 0, 0, 0, 0, 0, 0})
+                    .Call(ICM_GETINFO, Params{0, 0, 0, 0, 0, 0, 0, 0})
+                    .Call(ICM_COMPRESS_GET_FORMAT, Params{0, 1, 0, 0, 0, 0, 0, 0})
+                    .Call(ICM_COMPRESS_GET_SIZE, Params{0, kNull, 0, 0, 0, 0, 0, 0})
+                    .Call(ICM_COMPRESS_QUERY, Params{0, 1, 0, 0, 0, 0, 0, 0})
+                    .Call(ICM_COMPRESS_BEGIN, Params{0, 1, 0, 0, 0, 0, 0, 0})
+                    .Call(ICM_COMPRESS, Params{0, kNull, 0, 3, 0, 7, 9, 0})
+                    .Call(ICM_DECOMPRESS_GET_FORMAT, Params{3, 2, 0, 0, 0, 0, 0, 0})
+                    .Call(ICM_DECOMPRESS_QUERY, Params{3, 2, 0, 0, 0, 0, 0, 0})
+                    .Call(ICM_DECOMPRESS_BEGIN, Params{3, 2, 0, 0, 0, 0, 0, 0})
+                    .Call(ICM_DECOMPRESS, Params{0, kNull, 3, 2, last, 40, 0x10, 0})
+                    .Call(ICM_DECOMPRESS_END)
+                    .Call(ICM_COMPRESS_END)
+                    .Call(DRV_CLOSE);
+                seeds.push_back(Seed{"fuzz_messages",
+                                     Name(driver, s, damaged ? "-host-damaged" : "-host"),
+                                     script.bytes()});
+            }
+        }
+    }
+}
+
+} // namespace
+
+std::vector<Seed> MakeSeeds()
+{
+    std::vector<Seed> seeds;
+    RangeDecoderSeeds(seeds);
+    FrameSeeds(seeds);
+    MessageSeeds(seeds);
+    return seeds;
+}
+
+} // namespace tarv_fuzz

@@ -1,0 +1,32 @@
+# The fuzz targets' bodies, as the static library tarv_fuzz_targets: the fuzz
+# programs (fuzz/CMakeLists.txt) and the replay test (tests/) both link it.
+#
+# Both codec libraries live in one program here, so each library's driver
+# sources are compiled a second time with their global names prefixed
+# (TarvFuzz_tarvr_DriverProc, ...): the two process-wide wrappers then stay
+# apart, and the code is linked in statically where the fuzzer's coverage
+# reaches it. A new global defined in driver/ or a library binding shows up as
+# a duplicate symbol at link time and belongs in this list.
+set(tarv_fuzz_renamed DriverProc g_wrapper CCodecWrapper CreateWrapper GetInfo ReleaseWrapper
+                      ThisLibrary NewLibraryEncoder NewLibraryDecoder)
+
+function(tarv_fuzz_driver library binding variant)
+    set(definitions)
+    foreach(name IN LISTS tarv_fuzz_renamed)
+        list(APPEND definitions ${name}=TarvFuzz_${library}_${name})
+    endforeach()
+    add_library(tarv_fuzz_${library} STATIC ${PROJECT_SOURCE_DIR}/driver/driver_proc.cpp
+                                            ${PROJECT_SOURCE_DIR}/driver/wrapper.cpp ${binding})
+    target_compile_definitions(tarv_fuzz_${library} PRIVATE ${definitions})
+    target_link_libraries(tarv_fuzz_${library} PUBLIC ${variant} PRIVATE tarv_warnings)
+endfunction()
+
+tarv_fuzz_driver(tarvr ${PROJECT_SOURCE_DIR}/variants/rgb24/tarvr_library.cpp tarv_rgb24)
+tarv_fuzz_driver(tarvy ${PROJECT_SOURCE_DIR}/variants/yuy2/tarvy_library.cpp tarv_yuy2)
+
+add_library(tarv_fuzz_targets STATIC
+            ${PROJECT_SOURCE_DIR}/fuzz/targets.cpp ${PROJECT_SOURCE_DIR}/fuzz/messages.cpp
+            ${PROJECT_SOURCE_DIR}/fuzz/seeds.cpp ${PROJECT_SOURCE_DIR}/fuzz/harness.cpp)
+target_include_directories(tarv_fuzz_targets PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(tarv_fuzz_targets PUBLIC tarv_entropy tarv_fuzz_tarvr tarv_fuzz_tarvy
+                                        PRIVATE tarv_warnings)
