@@ -28,10 +28,10 @@ packets() {
 }
 
 status=0
-for spec in "$@"; do
-    IFS=: read -r name tag width height frames <<SPEC
-$spec
-SPEC
+for expected in "$@"; do
+    IFS=: read -r name tag width height frames <<EXPECTED
+$expected
+EXPECTED
     file=$dir/$name.avi
     copy=$dir/$name.copy.avi
     expected="video,$tag,$width,$height,$frames"
