@@ -1,0 +1,81 @@
+// The codec classes the drivers use, driven directly for whole frames.
+//
+// A frame here is a packed device-independent bitmap as a Windows program
+// hands it to the driver: YUY2 rows top-down, 2 bytes a pixel, or 24-bit BGR
+// rows bottom-up; each row padded to a multiple of 4 bytes. The payload a
+// FrameEncoder writes is byte for byte what DriverProc writes for that frame.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+class CEncoder;
+class CDecoder;
+
+namespace tarv {
+
+enum class Variant { Yuy2, Rgb24 };
+
+struct VariantInfo {
+    Variant variant;
+    const char* name;     // as on the command line: "yuy2", "rgb24"
+    const char* fourcc;   // compressed format: "TRVY", "TRVR"
+    uint32_t fourccValue; // the same as a little-endian 32-bit code
+    int bitsPerPixel;     // of the packed frame: 16 or 24
+    bool bottomUp;        // row 0 in memory is the bottom of the picture
+};
+
+const VariantInfo& Info(Variant v);
+std::optional<Variant> VariantByName(std::string_view name);
+std::optional<Variant> VariantByFourCC(uint32_t fourcc);
+
+// Bytes of one packed row and of one packed frame of this size.
+size_t RowBytes(Variant v, int width);
+size_t FrameBytes(Variant v, int width, int height);
+// Bytes of each packed row that carry picture: the rest is padding. An odd
+// YUY2 width keeps its lone last pixel's Y and U only.
+size_t PictureRowBytes(Variant v, int width);
+
+// True when the codec takes frames of this size.
+bool SizeSupported(Variant v, int width, int height);
+
+class FrameEncoder {
+public:
+    // Throws std::runtime_error when the codec refuses the size.
+    FrameEncoder(Variant v, int width, int height);
+    ~FrameEncoder();
+    FrameEncoder(const FrameEncoder&) = delete;
+    FrameEncoder& operator=(const FrameEncoder&) = delete;
+
+    // Compresses one packed frame of FrameBytes() bytes into `out` (resized to
+    // the payload). False when the codec refuses the frame.
+    bool Encode(const uint8_t* frame, std::vector<uint8_t>& out);
+
+private:
+    Variant m_variant;
+    int m_width, m_height;
+    std::unique_ptr<CEncoder> m_encoder;
+};
+
+class FrameDecoder {
+public:
+    FrameDecoder(Variant v, int width, int height);
+    ~FrameDecoder();
+    FrameDecoder(const FrameDecoder&) = delete;
+    FrameDecoder& operator=(const FrameDecoder&) = delete;
+
+    // Decompresses a payload into a packed frame of FrameBytes() bytes. False
+    // for a damaged payload; the frame's content is then unspecified.
+    bool Decode(const uint8_t* payload, size_t size, uint8_t* frame);
+
+private:
+    Variant m_variant;
+    int m_width, m_height;
+    std::unique_ptr<CDecoder> m_decoder;
+};
+
+} // namespace tarv

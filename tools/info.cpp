@@ -1,0 +1,105 @@
+// tarv info: what a file holds, with the sizes and ratio of Tarv streams.
+#include "tools/commands.h"
+
+#include <cstdio>
+#include <vector>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace tarv {
+namespace {
+
+std::string TagText(uint32_t tag)
+{
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+        const auto c = static_cast<char>((tag >> (8 * i)) & 0xFF);
+        text += (c >= 32 && c < 127) ? c : '?';
+    }
+    return text;
+}
+
+// Bytes of one uncompressed frame of a stream, or 0 when unknown.
+int64_t RawFrameBytes(const AVCodecParameters* par)
+{
+    if (const auto v = VariantByFourCC(par->codec_tag);
+        v && SizeSupported(*v, par->width, par->height))
+        return static_cast<int64_t>(FrameBytes(*v, par->width, par->height));
+    if (par->codec_type != AVMEDIA_TYPE_VIDEO || par->format < 0)
+        return 0;
+    const int size = av_image_get_buffer_size(static_cast<AVPixelFormat>(par->format), par->width,
+                                              par->height, 1);
+    return size > 0 ? size : 0;
+}
+
+} // namespace
+
+int RunInfo(const Options& options)
+{
+    const std::string& path = options.files[0];
+    AVFormatContext* raw = nullptr;
+    int r = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+    if (r < 0)
+        throw ToolError(Where(path, -1, "cannot read: " + AvError(r)));
+    std::unique_ptr<AVFormatContext, FormatContextDeleter> context(raw);
+    r = avformat_find_stream_info(raw, nullptr);
+    if (r < 0)
+        throw ToolError(Where(path, -1, "cannot read: " + AvError(r)));
+
+    // Frame counts and sizes come from the packets themselves.
+    std::vector<int64_t> packets(raw->nb_streams), bytes(raw->nb_streams);
+    PacketPtr packet = NewPacket();
+    for (;;) {
+        r = av_read_frame(raw, packet.get());
+        if (r == AVERROR_EOF)
+            break;
+        if (r < 0)
+            throw ToolError(Where(path, -1, "cannot read: " + AvError(r)));
+        const auto i = static_cast<size_t>(packet->stream_index);
+        ++packets[i];
+        bytes[i] += packet->size;
+        av_packet_unref(packet.get());
+    }
+
+    std::printf("%s: %s (%s)", path.c_str(), raw->iformat->name,
+                raw->iformat->long_name ? raw->iformat->long_name : "");
+    if (raw->duration > 0)
+        std::printf(", %.3f s", static_cast<double>(raw->duration) / AV_TIME_BASE);
+    std::printf(", %u stream%s\n", raw->nb_streams, raw->nb_streams == 1 ? "" : "s");
+    for (unsigned i = 0; i < raw->nb_streams; ++i) {
+        const AVStream* s = raw->streams[i];
+        const AVCodecParameters* par = s->codecpar;
+        const char* type = av_get_media_type_string(par->codec_type);
+        std::printf("  stream %u: %s", i, type ? type : "data");
+        const auto v = VariantByFourCC(par->codec_tag);
+        if (v)
+            std::printf(", %s (Tarv %s)", Info(*v).fourcc, Info(*v).name);
+        else if (par->codec_id != AV_CODEC_ID_NONE)
+            std::printf(", %s", avcodec_get_name(par->codec_id));
+        else
+            std::printf(", tag %s", TagText(par->codec_tag).c_str());
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+            std::printf(", %dx%d", par->width, par->height);
+            if (!v && par->format >= 0)
+                std::printf(", %s", av_get_pix_fmt_name(static_cast<AVPixelFormat>(par->format)));
+            const AVRational rate = s->avg_frame_rate.num > 0 ? s->avg_frame_rate : s->r_frame_rate;
+            if (rate.num > 0 && rate.den > 0)
+                std::printf(", %.3f fps", av_q2d(rate));
+        }
+        std::printf(", %lld %s, %lld bytes", static_cast<long long>(packets[i]),
+                    par->codec_type == AVMEDIA_TYPE_VIDEO ? "frames" : "packets",
+                    static_cast<long long>(bytes[i]));
+        const int64_t frameBytes = RawFrameBytes(par);
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO && frameBytes > 0 && bytes[i] > 0)
+            std::printf(
+                ", raw %lld bytes, ratio %.3f", static_cast<long long>(frameBytes * packets[i]),
+                static_cast<double>(frameBytes * packets[i]) / static_cast<double>(bytes[i]));
+        std::printf("\n");
+    }
+    return kExitOk;
+}
+
+} // namespace tarv

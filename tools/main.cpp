@@ -1,0 +1,196 @@
+// tarv: turns video into Tarv AVI files and back, exactly, with FFmpeg's
+// libraries for containers and pixel formats.
+#include "tools/commands.h"
+#include "tools/output_file.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <new>
+#include <string_view>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace {
+
+using namespace tarv;
+
+struct Command {
+    const char* name;
+    int minFiles, maxFiles;
+    int (*run)(const Options&);
+    const char* help;
+};
+
+constexpr char kCommon[] = "  --quiet        no progress line and no summary\n"
+                           "  --threads N    worker threads (default: one per processor)\n"
+                           "  -h, --help     this text\n";
+
+const Command kCommands[] = {
+    {"encode", 2, 2, RunEncode,
+     "usage: tarv encode IN OUT.avi [--codec yuy2|rgb24] [--threads N] [--quiet]\n"
+     "\n"
+     "Compresses every frame of IN, any video or image sequence FFmpeg reads\n"
+     "(img%04d.png for numbered images), into an AVI file of Tarv key frames at\n"
+     "IN's frame rate. yuy2 (TRVY) takes packed 4:2:2 frames, rgb24 (TRVR) 24-bit\n"
+     "BGR; the default follows IN: rgb24 for RGB input, yuy2 otherwise. Frames\n"
+     "already in the codec's format are taken as they are; any other conversion\n"
+     "is announced when it is not exact (4:2:0 or 10-bit input, for example).\n"
+     "OUT.avi appears only when complete.\n"
+     "\n"
+     "  --codec C      yuy2 or rgb24\n"},
+    {"decode", 2, 2, RunDecode,
+     "usage: tarv decode IN.avi OUT [--format F] [--vcodec C] [--pix-fmt P]\n"
+     "                  [--threads N] [--quiet]\n"
+     "\n"
+     "Decompresses the TRVY or TRVR stream of IN.avi, from this tool or from a\n"
+     "Windows program, into any output FFmpeg writes. OUT's name picks the format:\n"
+     "out.avi, out.nut or out.mkv hold raw video, out.y4m YUV4MPEG, and\n"
+     "frame%04d.png numbered PNG images. OUT appears only when complete.\n"
+     "\n"
+     "  --format F     output format, as ffmpeg -f names it (nut, matroska, ...)\n"
+     "  --vcodec C     video encoder, as ffmpeg -c:v names it (rawvideo, ffv1, png)\n"
+     "  --pix-fmt P    pixel format for the encoder (default: the codec's own, or\n"
+     "                 the closest one the encoder takes, announced if not exact)\n"},
+    {"info", 1, 1, RunInfo,
+     "usage: tarv info FILE\n"
+     "\n"
+     "Lists FILE's streams: codec, dimensions, frame rate, frames and bytes, and\n"
+     "for Tarv streams the compression ratio against the raw frames.\n"},
+    {"verify", 2, 2, RunVerify,
+     "usage: tarv verify ORIGINAL ENCODED.avi [--threads N] [--quiet]\n"
+     "\n"
+     "Decodes every frame of ENCODED.avi and compares it with ORIGINAL's frame\n"
+     "after the conversion tarv encode applies. Reports the first difference.\n"
+     "Exit status 0 when all frames are identical, 1 when they differ.\n"},
+    {"bench", 0, 1, RunBench,
+     "usage: tarv bench [IN] [--codec yuy2|rgb24] [--frames N] [--threads N]\n"
+     "\n"
+     "Measures compression ratio and encode and decode speed of both codecs, with\n"
+     "one thread and with N, on the first frames of IN or on a built-in 1080p clip\n"
+     "made from FFmpeg's test sources. Checks that every frame decodes bit-exact.\n"
+     "\n"
+     "  --frames N     frames to use (default 30)\n"},
+};
+
+constexpr char kUsage[] =
+    "usage: tarv COMMAND [ARGS] [OPTIONS]\n"
+    "\n"
+    "Tarv, a lossless video codec: Tarv AVI files from and to any video.\n"
+    "\n"
+    "  encode IN OUT.avi          compress video into a Tarv AVI file\n"
+    "  decode IN.avi OUT          decompress a Tarv AVI file into any format\n"
+    "  info FILE                  streams, sizes and compression ratio\n"
+    "  verify ORIGINAL ENC.avi    check that ENC.avi decodes to ORIGINAL exactly\n"
+    "  bench [IN]                 speed and ratio, on IN or a built-in clip\n"
+    "\n"
+    "tarv COMMAND --help describes a command. Exit status: 0 success, 1 frames\n"
+    "differ, 2 error, 64 bad command line.\n";
+
+void PrintHelp(const Command& c)
+{
+    std::printf("%s\noptions:\n%s", c.help, kCommon);
+}
+
+int UsageError(const std::string& text)
+{
+    std::fprintf(stderr, "tarv: %s\n(tarv --help lists the commands)\n", text.c_str());
+    return kExitUsage;
+}
+
+bool ParseCount(const char* text, int& out)
+{
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value < 1 || value > 1024)
+        return false;
+    out = static_cast<int>(value);
+    return true;
+}
+
+int Main(int argc, char** argv)
+{
+    if (argc < 2)
+        return UsageError("no command given");
+    const std::string_view name = argv[1];
+    if (name == "-h" || name == "--help" || name == "help") {
+        if (argc > 2)
+            for (const Command& c : kCommands)
+                if (c.name == std::string_view(argv[2])) {
+                    PrintHelp(c);
+                    return kExitOk;
+                }
+        std::printf("%s", kUsage);
+        return kExitOk;
+    }
+    const Command* command = nullptr;
+    for (const Command& c : kCommands)
+        if (c.name == name)
+            command = &c;
+    if (command == nullptr)
+        return UsageError("unknown command '" + std::string(name) + "'");
+
+    Options options;
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (arg == "-h" || arg == "--help") {
+            PrintHelp(*command);
+            return kExitOk;
+        } else if (arg == "--quiet" || arg == "-q") {
+            options.quiet = true;
+        } else if (arg == "--threads") {
+            const char* v = value();
+            if (v == nullptr || !ParseCount(v, options.threads))
+                return UsageError("--threads takes a number from 1 to 1024");
+        } else if (arg == "--frames" && name == "bench") {
+            const char* v = value();
+            if (v == nullptr || !ParseCount(v, options.frames))
+                return UsageError("--frames takes a number from 1 to 1024");
+        } else if (arg == "--codec" && (name == "encode" || name == "bench")) {
+            const char* v = value();
+            options.codec = v ? VariantByName(v) : std::nullopt;
+            if (!options.codec)
+                return UsageError("--codec takes yuy2 or rgb24");
+        } else if ((arg == "--format" || arg == "--vcodec" || arg == "--pix-fmt") &&
+                   name == "decode") {
+            const char* v = value();
+            if (v == nullptr)
+                return UsageError(std::string(arg) + " needs a value");
+            (arg == "--format"   ? options.output.format
+             : arg == "--vcodec" ? options.output.codec
+                                 : options.output.pixelFormat) = v;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return UsageError("unknown option '" + std::string(arg) + "' for " + std::string(name));
+        } else {
+            options.files.emplace_back(arg);
+        }
+    }
+    const int files = static_cast<int>(options.files.size());
+    if (files < command->minFiles || files > command->maxFiles)
+        return UsageError("wrong number of files for " + std::string(name) + " (tarv " +
+                          std::string(name) + " --help)");
+
+    av_log_set_level(AV_LOG_ERROR);
+    CatchInterrupts();
+    return command->run(options);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return Main(argc, argv);
+    } catch (const tarv::ToolError& e) {
+        std::fprintf(stderr, "tarv: %s\n", e.what());
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "tarv: out of memory\n");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tarv: %s\n", e.what());
+    }
+    return tarv::kExitError;
+}

@@ -1,0 +1,121 @@
+#include "tools/output_file.h"
+
+#include "tools/media.h"
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+namespace fs = std::filesystem;
+
+namespace tarv {
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnSignal(int)
+{
+    g_interrupted = 1;
+}
+
+bool IsSequence(const std::string& name)
+{
+    return av_filename_number_test(name.c_str()) != 0;
+}
+
+std::string Folder(const std::string& name)
+{
+    const fs::path parent = fs::path(name).parent_path();
+    return parent.empty() ? std::string(".") : parent.string();
+}
+
+} // namespace
+
+OutputFile::OutputFile(const std::string& name) : m_name(name)
+{
+    const std::string folder = Folder(name);
+    const std::string base = fs::path(name).filename().string();
+    if (base.empty())
+        throw ToolError(Where(name, -1, "is not a file name"));
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec))
+        throw ToolError(Where(name, -1, "cannot write: folder " + folder + " does not exist"));
+    if (IsSequence(name)) {
+        // No part of the pattern in the folder's name: image2 would expand it.
+        std::string pattern = folder + "/.tarv-XXXXXX";
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        if (mkdtemp(buffer.data()) == nullptr)
+            throw ToolError(Where(name, -1, std::string("cannot write: ") + std::strerror(errno)));
+        m_folder = buffer.data();
+        m_writePath = m_folder + "/" + base;
+        return;
+    }
+    std::string pattern = folder + "/." + base + ".tarv-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    const int fd = mkstemp(buffer.data());
+    if (fd < 0)
+        throw ToolError(Where(name, -1, std::string("cannot write: ") + std::strerror(errno)));
+    // mkstemp makes the file private; give it the mode any new file gets.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    close(fd);
+    m_writePath = buffer.data();
+}
+
+OutputFile::~OutputFile()
+{
+    if (!m_committed)
+        Discard();
+}
+
+void OutputFile::Discard() noexcept
+{
+    std::error_code ec;
+    if (m_folder.empty())
+        fs::remove(m_writePath, ec);
+    else
+        fs::remove_all(m_folder, ec);
+}
+
+void OutputFile::Commit()
+{
+    std::error_code ec;
+    if (m_folder.empty()) {
+        fs::rename(m_writePath, m_name, ec);
+        if (ec)
+            throw ToolError(Where(m_name, -1, "cannot write: " + ec.message()));
+    } else {
+        const fs::path target = Folder(m_name);
+        for (const auto& entry : fs::directory_iterator(m_folder)) {
+            fs::rename(entry.path(), target / entry.path().filename(), ec);
+            if (ec)
+                throw ToolError(Where(m_name, -1, "cannot write: " + ec.message()));
+        }
+        fs::remove(m_folder, ec);
+    }
+    m_committed = true;
+}
+
+void CatchInterrupts()
+{
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+}
+
+bool Interrupted()
+{
+    return g_interrupted != 0;
+}
+
+} // namespace tarv

@@ -1,0 +1,39 @@
+// An output that appears under its name only when it is complete.
+//
+// Writers write to WritePath(): a hidden temporary file beside the target, or,
+// for an image sequence (a name with a frame-number pattern such as
+// frame%04d.png), a hidden temporary folder beside the targets. Commit()
+// renames everything into place; destruction without Commit() removes it all,
+// so a failed or interrupted run leaves nothing that looks finished.
+#pragma once
+
+#include <string>
+
+namespace tarv {
+
+class OutputFile {
+public:
+    explicit OutputFile(const std::string& name);
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    const std::string& Name() const { return m_name; }
+    const std::string& WritePath() const { return m_writePath; }
+    void Commit();
+
+private:
+    void Discard() noexcept;
+
+    std::string m_name;
+    std::string m_writePath;
+    std::string m_folder; // the temporary folder of a sequence, else empty
+    bool m_committed = false;
+};
+
+// SIGINT and SIGTERM only raise a flag; long jobs check it between frames
+// and stop through the normal error path, which removes unfinished outputs.
+void CatchInterrupts();
+bool Interrupted();
+
+} // namespace tarv
