@@ -66,6 +66,13 @@ int RunEncode(const Options& options)
                                   SizeText(width, height)));
     if (const std::string loss = ConversionLoss(reader.PixelFormat(), v, width); !loss.empty())
         Warn(in + ": " + loss);
+    const int64_t samples = SamplesPerFrame(v, width, height);
+    const std::string tooLarge = std::string(Info(v).fourcc) + " frames of " +
+                                 SizeText(width, height) + " hold " + std::to_string(samples) +
+                                 " samples, more than the " + std::to_string(kAlwaysCodedSamples) +
+                                 " that always fit one coded block";
+    if (samples > kAlwaysCodedSamples)
+        Warn(in + ": " + tooLarge + "; frames with much detail will fail");
 
     OutputFile out(name);
     AviWriter writer(out.WritePath(), name, v, width, height, reader.FrameRate());
@@ -94,7 +101,10 @@ int RunEncode(const Options& options)
                     std::string(av_get_pix_fmt_name(static_cast<AVPixelFormat>(s.frame->format))) +
                     " to the codec's format"));
         if (!encoder->Encode(s.packed.data(), s.payload))
-            throw ToolError(Where(in, s.index, "the codec refused the frame"));
+            throw ToolError(Where(in, s.index,
+                                  samples > kAlwaysCodedSamples
+                                      ? "the codec refused the frame: " + tooLarge
+                                      : "the codec refused the frame"));
         av_frame_unref(s.frame.get());
     };
     OrderedWorkers<Slot> workers(threads, work);

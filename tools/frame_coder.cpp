@@ -96,6 +96,15 @@ bool SizeSupported(Variant v, int width, int height)
     return NewEncoder(v)->CheckFormat(&raw, nullptr) != 0;
 }
 
+int64_t SamplesPerFrame(Variant v, int width, int height)
+{
+    const auto encoder = NewEncoder(v);
+    PlaneInfo planes[3];
+    if (!ComputePlanes(width, height, planes))
+        return 0;
+    return encoder->BufferSampleCount(planes[0].size / 2, planes[1].size / 2, planes[2].size / 2);
+}
+
 FrameEncoder::FrameEncoder(Variant v, int width, int height)
     : m_variant(v), m_width(width), m_height(height), m_encoder(NewEncoder(v))
 {

@@ -43,6 +43,12 @@ size_t PictureRowBytes(Variant v, int width);
 // True when the codec takes frames of this size.
 bool SizeSupported(Variant v, int width, int height);
 
+// Samples of one frame's coded block. Up to kAlwaysCodedSamples every frame
+// codes; beyond it (24-bit RGB at 3840x2160, say) only frames whose detail
+// keeps the coder's interval wide enough do, and others are refused.
+inline constexpr int64_t kAlwaysCodedSamples = int64_t{1} << 24;
+int64_t SamplesPerFrame(Variant v, int width, int height);
+
 class FrameEncoder {
 public:
     // Throws std::runtime_error when the codec refuses the size.

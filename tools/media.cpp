@@ -262,16 +262,15 @@ std::string ConversionLoss(AVPixelFormat from, Variant to, int width)
 }
 
 ToPacked::ToPacked(Variant v, int width, int height)
-    : m_variant(v), m_width(width), m_height(height)
+    : m_variant(v), m_width(width), m_height(height), m_top(NewFrame())
 {
-    if (v == Variant::Rgb24) {
-        m_top = NewFrame();
-        m_top->format = AV_PIX_FMT_BGR24;
-        m_top->width = width;
-        m_top->height = height;
-        if (av_frame_get_buffer(m_top.get(), 0) < 0)
-            throw std::bad_alloc();
-    }
+    // swscale writes whole vectors past the end of a row, so it converts into
+    // FFmpeg's padded frame buffer, never straight into the packed frame.
+    m_top->format = PackedPixelFormat(v);
+    m_top->width = width;
+    m_top->height = height;
+    if (av_frame_get_buffer(m_top.get(), 0) < 0)
+        throw std::bad_alloc();
 }
 
 ToPacked::~ToPacked()
@@ -285,30 +284,23 @@ bool ToPacked::Convert(const AVFrame* frame, uint8_t* packed)
         return false;
     const auto source = PlainRange(static_cast<AVPixelFormat>(frame->format));
     const AVPixelFormat target = PackedPixelFormat(m_variant);
-    m_sws = sws_getCachedContext(m_sws, m_width, m_height, source, m_width, m_height, target,
-                                 kScaleFlags, nullptr, nullptr, nullptr);
-    if (m_sws == nullptr)
-        return false;
-    const size_t row = RowBytes(m_variant, m_width);
-    const size_t picture = PictureRowBytes(m_variant, m_width);
-    const auto height = static_cast<size_t>(m_height);
-    if (m_variant == Variant::Yuy2) {
-        uint8_t* planes[4] = {packed, nullptr, nullptr, nullptr};
-        int lines[4] = {static_cast<int>(row), 0, 0, 0};
-        if (sws_scale(m_sws, frame->data, frame->linesize, 0, m_height, planes, lines) != m_height)
+    const AVFrame* picture = frame;
+    if (source != target) {
+        m_sws = sws_getCachedContext(m_sws, m_width, m_height, source, m_width, m_height, target,
+                                     kScaleFlags, nullptr, nullptr, nullptr);
+        if (m_sws == nullptr || sws_scale(m_sws, frame->data, frame->linesize, 0, m_height,
+                                          m_top->data, m_top->linesize) != m_height)
             return false;
-        for (size_t y = 0; y < height; ++y)
-            std::memset(packed + y * row + picture, 0, row - picture);
-        return true;
+        picture = m_top.get();
     }
-    // Bottom-up: the picture's top row is the frame's last.
-    if (sws_scale(m_sws, frame->data, frame->linesize, 0, m_height, m_top->data, m_top->linesize) !=
-        m_height)
-        return false;
+    // Rows into place: RGB bottom-up, the picture's top row last.
+    const size_t row = RowBytes(m_variant, m_width);
+    const size_t bytes = PictureRowBytes(m_variant, m_width);
+    const auto height = static_cast<size_t>(m_height);
     for (size_t y = 0; y < height; ++y) {
-        uint8_t* out = packed + (height - 1 - y) * row;
-        std::memcpy(out, m_top->data[0] + y * static_cast<size_t>(m_top->linesize[0]), picture);
-        std::memset(out + picture, 0, row - picture);
+        uint8_t* out = packed + (m_variant == Variant::Rgb24 ? height - 1 - y : y) * row;
+        std::memcpy(out, picture->data[0] + y * static_cast<size_t>(picture->linesize[0]), bytes);
+        std::memset(out + bytes, 0, row - bytes);
     }
     return true;
 }

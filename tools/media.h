@@ -101,7 +101,7 @@ private:
     Variant m_variant;
     int m_width, m_height;
     SwsContext* m_sws = nullptr;
-    FramePtr m_top; // a top-down picture on its way to a bottom-up frame
+    FramePtr m_top; // the converted picture, top-down, rows padded as FFmpeg likes
 };
 
 // The pixel format FFmpeg calls the variant's packed frames.
