@@ -155,13 +155,13 @@ VideoReader::VideoReader(const std::string& path)
     m_stream = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
     if (m_stream == AVERROR_STREAM_NOT_FOUND)
         throw ToolError(Where(path, -1, "has no video stream"));
-    const AVStream* stream = context->streams[m_stream];
     if (m_stream < 0 || codec == nullptr) {
-        const uint32_t tag = context->streams[std::max(m_stream, 0)]->codecpar->codec_tag;
-        if (VariantByFourCC(tag))
-            throw ToolError(Where(path, -1, "is already a Tarv file (use tarv decode)"));
+        for (unsigned i = 0; i < context->nb_streams; ++i)
+            if (VariantByFourCC(context->streams[i]->codecpar->codec_tag))
+                throw ToolError(Where(path, -1, "is already a Tarv file (use tarv decode)"));
         throw ToolError(Where(path, -1, "unsupported video format: no decoder for it"));
     }
+    const AVStream* stream = context->streams[m_stream];
     m_decoder.reset(avcodec_alloc_context3(codec));
     if (!m_decoder)
         throw std::bad_alloc();
@@ -554,7 +554,13 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& name,
     m_stream->time_base = m_encoder->time_base;
     m_stream->avg_frame_rate = rate;
     OpenFile(m_format.get(), name, path);
-    r = avformat_write_header(m_format.get(), nullptr);
+    // Matroska takes raw RGB only the Video for Windows way, which it then
+    // reads back as it was written.
+    AVDictionary* muxerOptions = nullptr;
+    if (std::strcmp(format->name, "matroska") == 0 && codec->id == AV_CODEC_ID_RAWVIDEO)
+        av_dict_set(&muxerOptions, "allow_raw_vfw", "1", 0);
+    r = avformat_write_header(m_format.get(), &muxerOptions);
+    av_dict_free(&muxerOptions);
     if (r < 0)
         throw ToolError(Where(name, -1,
                               "cannot write " + std::string(format->name) + " with " + codec->name +

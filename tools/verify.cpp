@@ -18,14 +18,14 @@ std::string FirstDifference(Variant v, int width, int height, const uint8_t* a, 
 {
     const size_t row = RowBytes(v, width), picture = PictureRowBytes(v, width);
     const size_t pixel = static_cast<size_t>(Info(v).bitsPerPixel / 8);
-    for (int y = 0; y < height; ++y) {
+    for (int top = 0; top < height; ++top) {
+        const int y = Info(v).bottomUp ? height - 1 - top : top;
         const size_t offset = static_cast<size_t>(y) * row;
         if (std::memcmp(a + offset, b + offset, picture) == 0)
             continue;
         size_t i = 0;
         while (a[offset + i] == b[offset + i])
             ++i;
-        const int top = Info(v).bottomUp ? height - 1 - y : y;
         return "x=" + std::to_string(i / pixel) + ", y=" + std::to_string(top) + " (" +
                std::to_string(a[offset + i]) + " in the original, " +
                std::to_string(b[offset + i]) + " decoded)";

@@ -1,0 +1,412 @@
+#!/bin/bash
+# End-to-end runs of the tarv tool on clips made by the ffmpeg command-line
+# tool, judged by FFmpeg's own frame hashes:
+#   bash tool_test.sh TARV_BINARY DATA_DIR WORK_DIR
+# WORK_DIR is emptied first. Prints one FAILED line per failing check and
+# exits 1 when there is one, 0 when all pass, 77 (skipped) without ffmpeg and
+# ffprobe.
+set -u
+
+if [ $# -ne 3 ]; then
+    echo "usage: bash tool_test.sh TARV_BINARY DATA_DIR WORK_DIR" >&2
+    exit 2
+fi
+for program in ffmpeg ffprobe; do
+    if ! command -v "$program" >/dev/null; then
+        echo "SKIPPED: $program is not installed"
+        exit 77
+    fi
+done
+absolute() { case $1 in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }
+tarv=$(absolute "$1")
+data=$(absolute "$2")
+work=$3
+mkdir -p "$work" && cd "$work" || exit 2
+# Relative names from here on, so messages can be matched against them.
+rm -rf ./* ./.[!.]* ./..?*
+mkdir logs fail
+
+failures=0
+fail() {
+    echo "FAILED $*"
+    failures=$((failures + 1))
+}
+
+# One line of a log, for a FAILED message.
+brief() { tr '\n' ' ' <"$1" | cut -c 1-300; }
+
+# Runs tarv; its exit status goes to $rc, its output to logs/out and logs/err.
+run() {
+    "$tarv" "$@" </dev/null >logs/out 2>logs/err
+    rc=$?
+}
+
+# expect CASE STATUS [TEXT...]: the last run exited with STATUS and its stderr
+# holds every TEXT. False otherwise, so callers can stop at the first fault.
+expect() {
+    local name=$1 status=$2 text
+    shift 2
+    if [ "$rc" != "$status" ]; then
+        fail "$name: expected exit status $status, got $rc (stderr: $(brief logs/err))"
+        return 1
+    fi
+    for text in "$@"; do
+        if ! grep -qF -- "$text" logs/err; then
+            fail "$name: expected '$text' on stderr, got: $(brief logs/err)"
+            return 1
+        fi
+    done
+}
+
+# expect_stdout CASE TEXT...: the last run's stdout holds every TEXT.
+expect_stdout() {
+    local name=$1 text
+    shift
+    for text in "$@"; do
+        if ! grep -qF -- "$text" logs/out; then
+            fail "$name: expected '$text' on stdout, got: $(brief logs/out)"
+            return 1
+        fi
+    done
+}
+
+no_warning() {
+    if grep -q warning logs/err; then
+        fail "$1: expected no warning for an exact conversion, got: $(brief logs/err)"
+    fi
+}
+
+# The names in FOLDER, hidden ones too, sorted on one line.
+listing() { find "$1" -mindepth 1 -maxdepth 1 -printf '%f\n' | sort | tr '\n' ' '; }
+
+# A failed run leaves nothing in the folder it wrote to: neither the output
+# nor a hidden temporary file or folder.
+nothing_left() {
+    local left
+    left=$(listing "$2")
+    if [ -n "$left" ]; then
+        fail "$1: expected nothing in $2 after the failure, found: $left"
+        rm -rf "${2:?}"/* "${2:?}"/.[!.]*
+    fi
+}
+
+# make_clip FILE PIXFMT WxH FRAMES [RATE [FILTERS]]: a noisy test pattern. The
+# pattern is drawn at an even size and scaled, since the noise filter rounds
+# odd sizes down. The name picks the coding: FFV1 in .mkv, PNG images for .png,
+# raw frames otherwise.
+make_clip() {
+    local file=$1 pix=$2 size=$3 frames=$4 rate=${5:-25} filters=${6:-} codec=rawvideo
+    local w=${size%x*} h=${size#*x}
+    case $file in
+    *.mkv) codec=ffv1 ;;
+    *.png) codec=png ;;
+    esac
+    ffmpeg -v error -nostdin -f lavfi \
+        -i "testsrc2=size=$((w + w % 2))x$((h + h % 2)):rate=$rate,noise=alls=20:allf=t,scale=$w:$h,format=$pix$filters" \
+        -frames:v "$frames" -c:v "$codec" "$file" || fail "ffmpeg could not make $file"
+}
+
+# Per-frame MD5s of FILE's pictures converted to PIXFMT, one a line.
+hashes() {
+    ffmpeg -v error -nostdin -i "$1" -pix_fmt "$2" -f framemd5 - | awk '!/^#/ { print $NF }'
+}
+
+# Per-packet MD5s of FILE's video stream, as stored.
+packets() {
+    ffmpeg -v error -nostdin -i "$1" -map 0:v -c copy -f framemd5 - | awk '!/^#/ { print $NF }'
+}
+
+# same_frames CASE EXPECTED GOT PIXFMT: both files hold the same pictures in
+# PIXFMT. The expected hashes are kept for the next call with the same file.
+cached_key='' cached_hashes=''
+same_frames() {
+    local expected got line
+    if [ "$2|$4" != "$cached_key" ]; then
+        cached_hashes=$(hashes "$2" "$4")
+        cached_key="$2|$4"
+    fi
+    expected=$cached_hashes
+    got=$(hashes "$3" "$4")
+    if [ -z "$expected" ] || [ "$expected" != "$got" ]; then
+        line=$(diff <(echo "$expected") <(echo "$got") | sed -n '1s/[^0-9].*//p')
+        fail "$1: expected $3 to hold the $(echo "$expected" | grep -c .) frames of $2 as $4," \
+            "got $(echo "$got" | grep -c .) frames, the first different being frame $((line - 1))"
+    fi
+}
+
+# check_avi CASE FILE TAG WIDTH HEIGHT RATE FRAMES: the stream FFmpeg sees in
+# a Tarv AVI, and every packet a key frame.
+check_avi() {
+    local name=$1 file=$2 probe got
+    probe=$(ffprobe -v error -select_streams v:0 -of csv \
+        -show_entries stream=codec_tag_string,width,height,avg_frame_rate:packet=flags "$file")
+    got=$(echo "$probe" | sed -n 's/^stream,//p')
+    [ "$got" = "$3,$4,$5,$6" ] ||
+        fail "$name: expected tag,width,height,rate $3,$4,$5,$6 in $file, ffprobe says $got"
+    got="$(echo "$probe" | grep -c '^packet,') packets, $(echo "$probe" | grep -c '^packet,K') key"
+    [ "$got" = "$7 packets, $7 key" ] ||
+        fail "$name: expected $7 packets, all key frames, in $file, got $got"
+}
+
+# ---- Exact round trips -------------------------------------------------------
+# Frames in the codec's own samples come back bit for bit through every
+# output container, and the AVI holds what FFmpeg expects of a Tarv file.
+# Columns: source file, its pixel format, size, frames, rate, codec tag,
+# outputs (extension, or extension+encoder).
+mkdir seq
+while read -r source pix size frames rate tag outputs <&3; do
+    name="exact $pix $size ($source)"
+    make_clip "$source" "$pix" "$size" "$frames" "$rate"
+    base=${source%.*}
+    base=${base%\%*}
+    compare=bgr24
+    [ "$tag" = TRVY ] && compare=yuyv422
+    run encode "$source" "$base.enc.avi"
+    expect "$name: encode" 0 || continue
+    no_warning "$name: encode"
+    check_avi "$name" "$base.enc.avi" "$tag" "${size%x*}" "${size#*x}" "$rate" "$frames"
+    for output in ${outputs//,/ }; do
+        extension=${output%+*}
+        decoded=$base.dec.$extension
+        options=()
+        [ "$output" != "$extension" ] && options=(--vcodec "${output#*+}")
+        run decode "$base.enc.avi" "$decoded" "${options[@]}"
+        expect "$name: decode to $output" 0 || continue
+        no_warning "$name: decode to $output"
+        same_frames "$name: decode to $output" "$source" "$decoded" "$compare"
+    done
+    run verify "$source" "$base.enc.avi"
+    expect "$name: verify" 0
+done 3<<'TABLE'
+y422.mkv yuv422p 64x48 5 25/1 TRVY nut,avi,y4m,mkv
+yuyv.nut yuyv422 66x50 4 30000/1001 TRVY avi,mkv
+rgb.nut rgb24 33x17 4 30000/1001 TRVR nut,avi,mkv+ffv1
+bgr.avi bgr24 64x48 3 25/1 TRVR nut,avi
+gbrp.mkv gbrp 50x30 3 25/1 TRVR nut
+one.nut rgb24 1x1 3 25/1 TRVR nut,avi
+seq/img%03d.png rgb24 40x30 4 25/1 TRVR nut
+TABLE
+
+# ---- Conversions that are not exact ------------------------------------------
+# Announced on stderr; verify applies the same conversion, so it still agrees.
+# Columns: pixel format, size, codec option ("-" for the default), tag.
+while read -r pix size codec tag <&3; do
+    name="inexact $pix $size to $tag"
+    source=inexact.$pix.$size.nut
+    make_clip "$source" "$pix" "$size" 3
+    options=()
+    [ "$codec" != - ] && options=(--codec "$codec")
+    run encode "$source" "$source.avi" "${options[@]}"
+    expect "$name: encode" 0 "not exact" || continue
+    check_avi "$name" "$source.avi" "$tag" "${size%x*}" "${size#*x}" 25/1 3
+    run verify "$source" "$source.avi"
+    expect "$name: verify" 0
+done 3<<'TABLE'
+yuv420p 64x48 - TRVY
+yuv422p10le 64x48 - TRVY
+yuv444p 64x48 rgb24 TRVR
+rgb24 64x48 yuy2 TRVY
+yuv422p 33x17 - TRVY
+TABLE
+
+# ---- Threads -----------------------------------------------------------------
+# The bytes written do not depend on how many threads code the frames.
+make_clip threads.nut yuv422p 176x144 8
+for codec in yuy2 rgb24; do
+    for threads in 1 3; do
+        run encode threads.nut "threads.$codec.$threads.avi" --codec "$codec" --threads "$threads"
+        expect "threads: encode $codec with $threads" 0
+        run decode "threads.$codec.1.avi" "threads.$codec.$threads.nut" --threads "$threads"
+        expect "threads: decode $codec with $threads" 0
+    done
+    for kind in avi nut; do
+        cmp -s "threads.$codec.1.$kind" "threads.$codec.3.$kind" ||
+            fail "threads: expected identical $kind files from 1 and 3 threads for $codec, they differ"
+    done
+done
+
+# ---- Files written on Windows ------------------------------------------------
+# Decoding and coding again gives back every payload of the original byte for byte.
+while read -r file codec frames <&3; do
+    name="windows $file"
+    original=$data/windows/$file
+    run decode "$original" "win.$file.nut"
+    expect "$name: decode" 0 || continue
+    got=$(ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 \
+        "win.$file.nut")
+    [ "$got" = "$frames" ] || fail "$name: expected $frames decoded frames, got $got"
+    # tarvy.avi has an odd width: the warning about the V sample is expected.
+    run encode "win.$file.nut" "win.$file.avi" --codec "$codec"
+    expect "$name: encode again" 0 || continue
+    expected=$(packets "$original")
+    if [ -z "$expected" ] || [ "$(packets "win.$file.avi")" != "$expected" ]; then
+        fail "$name: expected the payloads of $original again, got different packets"
+    fi
+done 3<<'TABLE'
+tarvy.avi yuy2 6
+tarvr_avisave.avi rgb24 5
+TABLE
+
+# ---- Damaged, truncated and unreadable input ---------------------------------
+# Exit status 2, a message naming the file (and the frame when there is one),
+# and nothing written. Payload offsets come from FFmpeg's packet positions.
+make_clip damage.nut rgb24 64x48 5
+run encode damage.nut good.avi --quiet
+expect "damage: encode" 0
+offset=$(ffprobe -v error -show_entries packet=pos -of csv=p=0 good.avi | sed -n 3p)
+size=$(ffprobe -v error -show_entries packet=size -of csv=p=0 good.avi | sed -n 3p)
+cp good.avi damaged.avi
+# The record count at the start of frame 2's payload becomes impossible.
+printf '\377\377\377\377' | dd of=damaged.avi bs=1 seek="$offset" conv=notrunc status=none
+head -c $((offset + size / 2)) good.avi >truncated.avi
+head -c 3000 good.avi >header_only.avi
+# White noise samples: random bytes, the same on every run.
+ffmpeg -v error -nostdin -f lavfi -i anoisesrc=duration=0.05:seed=7 -f s16le random.bin
+printf 'not a video\n' >text.txt
+
+while read -r command input output frame <&3; do
+    name="bad input: $command $input"
+    [ "$output" != - ] && name="$name to $output"
+    texts=("$input")
+    [ "$frame" != - ] && texts+=("frame $frame")
+    if [ "$command" = verify ]; then
+        run verify damage.nut "$input"
+    else
+        run "$command" "$input" "fail/$output"
+    fi
+    expect "$name" 2 "${texts[@]}"
+    nothing_left "$name" fail
+done 3<<'TABLE'
+decode damaged.avi out.nut 2
+decode damaged.avi frame%03d.png 2
+decode damaged.avi out.avi 2
+verify damaged.avi - 2
+decode truncated.avi out.nut 2
+decode header_only.avi out.nut -
+decode no_such_file.avi out.nut -
+encode no_such_file.nut out.avi -
+decode random.bin out.nut -
+encode random.bin out.avi -
+encode text.txt out.avi -
+decode damage.nut out.nut -
+encode good.avi out.avi -
+TABLE
+# Frames are numbered the same whichever thread meets the damage first.
+run decode damaged.avi fail/out.nut --threads 3
+expect "bad input: damaged frame with 3 threads" 2 damaged.avi "frame 2"
+nothing_left "bad input: damaged frame with 3 threads" fail
+for command in info verify; do
+    if [ $command = info ]; then run info no_such_file.avi; else run verify no_such_file.nut good.avi; fi
+    expect "bad input: $command no_such_file" 2 no_such_file
+done
+
+# ---- Existing outputs are replaced only on success ---------------------------
+mkdir keep
+for command in decode encode; do
+    target=keep/existing.$command
+    echo "earlier content" >"$target"
+    if [ $command = decode ]; then
+        run decode damaged.avi "$target" --format nut
+    else
+        run encode good.avi "$target"
+    fi
+    expect "existing output: failed $command" 2
+    [ "$(cat "$target")" = "earlier content" ] ||
+        fail "existing output: expected $target unchanged after the failed $command, it changed"
+done
+run decode good.avi keep/existing.decode --format nut
+expect "existing output: successful decode" 0 &&
+    same_frames "existing output: successful decode" damage.nut keep/existing.decode bgr24
+[ "$(listing keep)" = "existing.decode existing.encode " ] ||
+    fail "existing output: expected only the two outputs in keep, found $(listing keep)"
+
+# ---- verify finds differences ------------------------------------------------
+# Frame 2 onwards has a one-pixel-high red bar at x=5..7, y=7: verify names the
+# frame and, for RGB, the pixel (y counted from the top, though rows are
+# stored bottom-up).
+bar=",drawbox=x=5:y=7:w=3:h=1:color=red:t=fill:enable='gte(n,2)'"
+for pix in rgb24 yuv422p; do
+    name="verify $pix"
+    make_clip "differ.$pix.nut" "$pix" 48x32 4
+    make_clip "bar.$pix.nut" "$pix" 48x32 4 25 "$bar"
+    run encode "differ.$pix.nut" "differ.$pix.avi"
+    expect "$name: encode" 0 || continue
+    run verify "bar.$pix.nut" "differ.$pix.avi"
+    expect "$name: other clip" 1 && expect_stdout "$name: other clip" "frame 2"
+    [ $pix = rgb24 ] && expect_stdout "$name: other clip" "x=5, y=7"
+done
+ffmpeg -v error -nostdin -i differ.rgb24.nut -frames:v 2 -c copy short.nut
+run verify short.nut differ.rgb24.avi
+expect "verify: original shorter" 1 && expect_stdout "verify: original shorter" "first 2"
+run encode short.nut short.avi
+run verify differ.rgb24.nut short.avi
+expect "verify: original longer" 1 && expect_stdout "verify: original longer" "first 2"
+run verify threads.nut differ.rgb24.avi
+expect "verify: other size" 1 && expect_stdout "verify: other size" 176x144 48x32
+
+# ---- Help and command line ---------------------------------------------------
+# Columns: arguments | what follows "usage: tarv" in the text.
+while IFS='|' read -r line usage <&3; do
+    run $line
+    expect "help: tarv $line" 0 && expect_stdout "help: tarv $line" "usage: tarv $usage"
+done 3<<'TABLE'
+encode --help|encode
+decode --help|decode
+info --help|info
+verify --help|verify
+bench --help|bench
+decode -h|decode
+--help verify|verify
+--help|COMMAND
+TABLE
+while read -r line <&3; do
+    run $line
+    expect "command line: tarv $line" 64
+done 3<<'TABLE'
+frobnicate
+encode --bogus damage.nut fail/out.avi
+encode damage.nut
+encode damage.nut fail/out.avi extra.avi
+encode damage.nut fail/out.avi --threads 0
+encode damage.nut fail/out.avi --threads
+encode damage.nut fail/out.avi --codec h264
+decode good.avi fail/out.nut --codec yuy2
+info
+TABLE
+run
+expect "command line: tarv" 64
+nothing_left "command line" fail
+
+# ---- info --------------------------------------------------------------------
+run info good.avi
+expect "info TRVR" 0 && expect_stdout "info TRVR" TRVR 64x48 "5 frames" "ratio "
+run info y422.enc.avi
+expect "info TRVY" 0 && expect_stdout "info TRVY" TRVY 64x48 "5 frames" "ratio "
+
+# ---- Output names ------------------------------------------------------------
+run decode good.avi fail/out.unknownext
+expect "unknown extension" 2 out.unknownext
+nothing_left "unknown extension" fail
+run decode good.avi named.unknownext --format nut
+expect "unknown extension with --format nut" 0 &&
+    same_frames "unknown extension with --format nut" damage.nut named.unknownext bgr24
+run decode good.avi fail/no_such_folder/out.nut
+expect "missing folder" 2 no_such_folder
+nothing_left "missing folder" fail
+
+# ---- PNG images --------------------------------------------------------------
+mkdir png
+run decode good.avi 'png/frame%03d.png'
+if expect "png images" 0; then
+    got=$(listing png)
+    [ "$got" = "frame001.png frame002.png frame003.png frame004.png frame005.png " ] ||
+        fail "png images: expected frame001.png to frame005.png, got $got"
+    same_frames "png images" damage.nut 'png/frame%03d.png' rgb24
+fi
+
+if [ $failures -ne 0 ]; then
+    echo "$failures checks FAILED"
+    exit 1
+fi
+echo "all checks passed"
+exit 0

@@ -1,0 +1,289 @@
+// The tool's own machinery: which conversions are exact, the packed frame
+// layouts it hands the codec, frames kept in order across threads, and
+// outputs that appear only when complete.
+#include "tools/media.h"
+#include "tools/output_file.h"
+#include "tools/pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+namespace fs = std::filesystem;
+using tarv::Variant;
+
+namespace {
+
+TEST(ConversionLoss, NamesEveryLossAndOnlyLosses)
+{
+    const struct {
+        AVPixelFormat from;
+        Variant to;
+        int width;
+        const char* expected; // a part of the message, or null when exact
+    } cases[] = {
+        {AV_PIX_FMT_YUYV422, Variant::Yuy2, 64, nullptr},
+        {AV_PIX_FMT_YUV422P, Variant::Yuy2, 64, nullptr},
+        {AV_PIX_FMT_YUVJ422P, Variant::Yuy2, 64, nullptr},
+        {AV_PIX_FMT_UYVY422, Variant::Yuy2, 64, nullptr},
+        {AV_PIX_FMT_BGR24, Variant::Rgb24, 63, nullptr},
+        {AV_PIX_FMT_RGB24, Variant::Rgb24, 63, nullptr},
+        {AV_PIX_FMT_GBRP, Variant::Rgb24, 63, nullptr},
+        {AV_PIX_FMT_YUV420P, Variant::Yuy2, 64, "4:2:0 chroma"},
+        {AV_PIX_FMT_YUV444P, Variant::Yuy2, 64, "4:4:4 chroma"},
+        {AV_PIX_FMT_YUV422P10LE, Variant::Yuy2, 64, "10-bit"},
+        {AV_PIX_FMT_YUV422P, Variant::Yuy2, 63, "odd width"},
+        {AV_PIX_FMT_RGB24, Variant::Yuy2, 64, "RGB is converted to YUV"},
+        {AV_PIX_FMT_YUV444P, Variant::Rgb24, 64, "YUV is converted to RGB"},
+        {AV_PIX_FMT_GRAY8, Variant::Rgb24, 64, "grey"},
+        {AV_PIX_FMT_RGBA, Variant::Rgb24, 64, "alpha"},
+        {AV_PIX_FMT_GBRP16LE, Variant::Rgb24, 64, "16-bit"},
+    };
+    for (const auto& c : cases) {
+        const std::string loss = tarv::ConversionLoss(c.from, c.to, c.width);
+        SCOPED_TRACE(std::string(av_get_pix_fmt_name(c.from)) + " to " + tarv::Info(c.to).name);
+        if (c.expected == nullptr)
+            EXPECT_EQ(loss, "");
+        else
+            EXPECT_NE(loss.find(c.expected), std::string::npos) << loss;
+    }
+}
+
+tarv::FramePtr RandomFrame(AVPixelFormat format, int width, int height, uint32_t seed)
+{
+    tarv::FramePtr f = tarv::NewFrame();
+    f->format = format;
+    f->width = width;
+    f->height = height;
+    EXPECT_EQ(av_frame_get_buffer(f.get(), 0), 0);
+    std::mt19937 rng(seed);
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    for (int p = 0; p < 4 && f->data[p] != nullptr; ++p) {
+        const int rows = (p == 1 || p == 2) ? AV_CEIL_RSHIFT(height, d->log2_chroma_h) : height;
+        for (int y = 0; y < rows; ++y)
+            for (int x = 0; x < f->linesize[p]; ++x)
+                f->data[p][y * f->linesize[p] + x] = static_cast<uint8_t>(rng());
+    }
+    return f;
+}
+
+// A frame already in the codec's format goes to the packed layout and back
+// unchanged, RGB turned bottom-up on the way, padding cleared.
+TEST(PackedFrames, NativeFramesRoundTripExactly)
+{
+    for (const Variant v : {Variant::Yuy2, Variant::Rgb24}) {
+        for (const auto& [w, h] : {std::pair{1, 1}, {2, 3}, {6, 4}, {33, 17}}) {
+            if (v == Variant::Yuy2 && w % 2 != 0 && w > 1)
+                continue; // odd YUY2 widths lose a V sample: checked below
+            SCOPED_TRACE(std::string(tarv::Info(v).name) + " " + std::to_string(w) + "x" +
+                         std::to_string(h));
+            const tarv::FramePtr in = RandomFrame(tarv::PackedPixelFormat(v), w, h, 3);
+            tarv::ToPacked to(v, w, h);
+            std::vector<uint8_t> packed(tarv::FrameBytes(v, w, h), 0xAA);
+            ASSERT_TRUE(to.Convert(in.get(), packed.data()));
+            const size_t row = tarv::RowBytes(v, w), picture = tarv::PictureRowBytes(v, w);
+            for (int y = 0; y < h; ++y) {
+                const int source = v == Variant::Rgb24 ? h - 1 - y : y;
+                const uint8_t* expected = in->data[0] + source * in->linesize[0];
+                const uint8_t* got = packed.data() + static_cast<size_t>(y) * row;
+                if (v == Variant::Yuy2 && w == 1) // the lone pixel's V is not kept
+                    ASSERT_EQ(0, std::memcmp(expected, got, 2)) << "row " << y;
+                else
+                    ASSERT_EQ(0, std::memcmp(expected, got, picture)) << "row " << y;
+                for (size_t i = picture; i < row; ++i)
+                    ASSERT_EQ(got[i], 0) << "row " << y << " padding";
+            }
+            tarv::FramePtr out = RandomFrame(tarv::PackedPixelFormat(v), w, h, 4);
+            tarv::PackedToFrame(v, packed.data(), out.get());
+            for (int y = 0; y < h; ++y)
+                ASSERT_EQ(0, std::memcmp(in->data[0] + y * in->linesize[0],
+                                         out->data[0] + y * out->linesize[0], picture))
+                    << "row " << y;
+        }
+    }
+}
+
+TEST(PackedFrames, PlanarYuv422IsOnlyRepacked)
+{
+    const tarv::FramePtr in = RandomFrame(AV_PIX_FMT_YUV422P, 8, 3, 11);
+    tarv::ToPacked to(Variant::Yuy2, 8, 3);
+    std::vector<uint8_t> packed(tarv::FrameBytes(Variant::Yuy2, 8, 3));
+    ASSERT_TRUE(to.Convert(in.get(), packed.data()));
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 8; ++x) {
+            const uint8_t* p = packed.data() + y * 16 + 2 * x;
+            ASSERT_EQ(p[0], in->data[0][y * in->linesize[0] + x]);
+            ASSERT_EQ(p[1], in->data[x % 2 == 0 ? 1 : 2][y * in->linesize[1] + x / 2]);
+        }
+}
+
+// FFmpeg's odd-width YUY2 gives the lone last pixel a V sample that the codec
+// does not keep; the decoded picture borrows its neighbour's.
+TEST(PackedFrames, OddYuy2WidthBorrowsTheLastV)
+{
+    std::vector<uint8_t> packed = {10, 20, 30, 40, 50, 60, 0, 0}; // Y U Y V Y U, 3 pixels
+    tarv::FramePtr out = RandomFrame(AV_PIX_FMT_YUYV422, 3, 1, 1);
+    tarv::PackedToFrame(Variant::Yuy2, packed.data(), out.get());
+    EXPECT_EQ(std::vector<uint8_t>(out->data[0], out->data[0] + 8),
+              (std::vector<uint8_t>{10, 20, 30, 40, 50, 60, 0, 40}));
+}
+
+TEST(PackedFrames, RefusesAFrameOfAnotherSize)
+{
+    const tarv::FramePtr in = RandomFrame(AV_PIX_FMT_BGR24, 8, 8, 1);
+    tarv::ToPacked to(Variant::Rgb24, 8, 9);
+    std::vector<uint8_t> packed(tarv::FrameBytes(Variant::Rgb24, 8, 9));
+    EXPECT_FALSE(to.Convert(in.get(), packed.data()));
+}
+
+TEST(OrderedWorkers, HandsBackEveryItemInOrderWhateverTheThreads)
+{
+    for (const int threads : {1, 2, 5}) {
+        std::atomic<int> badWorker{0};
+        tarv::OrderedWorkers<std::pair<int, int>> workers(threads, [&](int w, auto& s) {
+            if (w < 0 || w >= threads)
+                ++badWorker;
+            // Uneven work, so later items often finish first.
+            volatile int spin = 0;
+            for (int i = 0; i < (s.first % 7) * 20000; ++i)
+                spin = spin + 1;
+            s.second = s.first * 3;
+        });
+        std::vector<int> got;
+        auto take = [&] {
+            const auto& s = workers.Front();
+            EXPECT_EQ(s.second, s.first * 3);
+            got.push_back(s.first);
+            workers.Pop();
+        };
+        for (int i = 0; i < 200; ++i) {
+            if (workers.Full())
+                take();
+            workers.Back() = {i, -1};
+            workers.Submit();
+        }
+        while (!workers.Empty())
+            take();
+        ASSERT_EQ(got.size(), 200u);
+        for (int i = 0; i < 200; ++i)
+            ASSERT_EQ(got[static_cast<size_t>(i)], i) << threads << " threads";
+        EXPECT_EQ(badWorker, 0);
+    }
+}
+
+TEST(OrderedWorkers, AFailedItemRethrowsAtItsTurn)
+{
+    tarv::OrderedWorkers<int> workers(2, [](int, int& s) {
+        if (s == 3)
+            throw std::runtime_error("item 3");
+    });
+    for (int i = 0; i < 4; ++i) {
+        workers.Back() = i;
+        workers.Submit();
+    }
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(workers.Front(), i);
+        workers.Pop();
+    }
+    EXPECT_THROW(workers.Front(), std::runtime_error);
+    // Destruction with submitted work left must not hang or crash.
+}
+
+class OutputFileTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() /
+              ("tarv_output_test_" +
+               std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::set<std::string> Names() const
+    {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir))
+            names.insert(e.path().filename().string());
+        return names;
+    }
+    static void Put(const fs::path& p, const std::string& text) { std::ofstream(p) << text; }
+    static std::string Get(const fs::path& p)
+    {
+        std::ifstream in(p);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    fs::path dir;
+};
+
+TEST_F(OutputFileTest, AppearsOnlyOnCommitAndReplacesTheOldFile)
+{
+    const fs::path name = dir / "out.avi";
+    Put(name, "old");
+    {
+        tarv::OutputFile out(name.string());
+        EXPECT_EQ(fs::path(out.WritePath()).parent_path(), dir); // same disk: rename is atomic
+        EXPECT_EQ(fs::path(out.WritePath()).filename().string()[0], '.');
+        Put(out.WritePath(), "new");
+        EXPECT_EQ(Get(name), "old");
+        out.Commit();
+    }
+    EXPECT_EQ(Get(name), "new");
+    EXPECT_EQ(Names(), (std::set<std::string>{"out.avi"}));
+}
+
+TEST_F(OutputFileTest, AnAbandonedOutputLeavesNothingAndKeepsTheOldFile)
+{
+    const fs::path name = dir / "out.avi";
+    Put(name, "old");
+    {
+        tarv::OutputFile out(name.string());
+        Put(out.WritePath(), "half");
+    }
+    EXPECT_EQ(Get(name), "old");
+    EXPECT_EQ(Names(), (std::set<std::string>{"out.avi"}));
+}
+
+TEST_F(OutputFileTest, ImageSequencesMoveAllTogether)
+{
+    const std::string pattern = (dir / "f%03d.png").string();
+    {
+        tarv::OutputFile out(pattern);
+        const fs::path folder = fs::path(out.WritePath()).parent_path();
+        EXPECT_EQ(folder.parent_path(), dir);
+        Put(folder / "f001.png", "1");
+        Put(folder / "f002.png", "2");
+        EXPECT_EQ(Names().size(), 1u); // only the hidden folder so far
+        out.Commit();
+    }
+    EXPECT_EQ(Names(), (std::set<std::string>{"f001.png", "f002.png"}));
+    {
+        tarv::OutputFile out(pattern);
+        Put(fs::path(out.WritePath()).parent_path() / "f001.png", "x");
+    }
+    EXPECT_EQ(Get(dir / "f001.png"), "1");
+    EXPECT_EQ(Names(), (std::set<std::string>{"f001.png", "f002.png"}));
+}
+
+TEST_F(OutputFileTest, AMissingFolderIsAnErrorNamingTheFile)
+{
+    const std::string name = (dir / "nowhere" / "out.avi").string();
+    try {
+        tarv::OutputFile out(name);
+        FAIL() << "no error";
+    } catch (const tarv::ToolError& e) {
+        EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+    }
+}
+
+} // namespace
