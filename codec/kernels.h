@@ -33,8 +33,18 @@ struct PlaneSpan {
     uint32_t step; // samples from one row to the next
 };
 
-// The forward pair on each plane in turn, from `samples` through `scratch` and
-// back: the residuals end where the planes were. 1, or 0 when a buffer is absent.
+// The forward pair on each plane in turn: the residuals end where the planes
+// were. 1, or 0 when a buffer is absent. Row tails are not touched in either
+// buffer; what `scratch` holds afterwards is unspecified.
 int PredictPlanes(uint16_t* samples, uint16_t* scratch, const PlaneSpan* planes, size_t count);
 // The inverse pair on each plane in turn: the planes end where the residuals were.
 int UnpredictPlanes(uint16_t* samples, uint16_t* scratch, const PlaneSpan* planes, size_t count);
+
+// The optimised kernels behind PredictPlanes and UnpredictPlanes, one plane in
+// place, row by row in one pass: the same results as the pairs above.
+// residual[r][c] = d[r][c] - d[r-1][c] with d[r][c] = x[r][c] - x[r][c-1];
+// `row` holds `width` samples (d of the previous row).
+void PredictPlaneInPlace(uint16_t* plane, uint16_t* row, int32_t width, int32_t rows,
+                         uint32_t rowStep);
+// x[r] = x[r-1] + the running sum of residual row r, from the left.
+void UnpredictPlaneInPlace(uint16_t* plane, int32_t width, int32_t rows, uint32_t rowStep);

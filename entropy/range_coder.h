@@ -29,6 +29,23 @@
 //   the table's order, contiguity and total: a damaged table decodes to wrong
 //   samples, fails, or stops early, but never touches memory outside its buffers.
 // - Nothing throws: every allocation is non-throwing and a failure is a result 0.
+//
+// Fast paths (Encode, and Decode on a sound table) give the bytes and results of
+// the plain reference paths (EncodeReference, DecodeReference), which follow the
+// steps above literally:
+// - r = range / T is a multiply by a 64-bit reciprocal of T, exact for every
+//   32-bit range and every T >= 2 (ceil(2^64 / T) times n, shifted down 64).
+// - The encoder writes bytes straight to the output and a carry walks back over
+//   the 0xFF bytes it turns to 0: the same bytes the held-back scheme settles on.
+//   Renormalisation shifts out clz(range) / 8 bytes at once, the count the loop
+//   would take; four bytes are stored and only those count, so the fast loop
+//   runs while four bytes of room remain and a byte-wise loop finishes.
+// - The decoder checks once per block that the loaded table is sound (first
+//   cumFreq 0, every freq above 0, each cumFreq the sum of those before, the
+//   total within 32 bits). Only then is the record found through a bucket table
+//   over the high bits of the scaled value: for a sound table the halving search
+//   finds the one record covering the value, or fails when the value is at or
+//   past the total, and so does the lookup. Any other table takes the search.
 #pragma once
 
 #include <cstdint>
@@ -95,26 +112,49 @@ public:
     void SetSymbolCount(uint32_t count) { m_symbolCount = count; }
     uint32_t SymbolCount() const { return m_symbolCount; }
     bool HasTable() const { return m_table != nullptr; }
-    // Allocates m_symbolCount records unless a table is present: 1 on success,
-    // 0 when the allocation fails or its byte size does not fit in 32 bits.
+    // Allocates m_symbolCount records, and the coder's scratch, unless a table
+    // is present: 1 on success, 0 when an allocation fails (nothing is kept) or
+    // the table's byte size does not fit in 32 bits.
     int AllocateTable();
     void FreeTable();
 
     // Codes `count` samples into `output`. `length` is the capacity in, the
     // payload length out; it is left unchanged on failure. 1 on success, 0 on failure.
     int Encode(uint8_t* output, uint32_t& length, const uint16_t* samples, uint32_t count);
+    // The same payload through the byte sink and the step-by-step loop: the
+    // model the fast path is checked against.
+    int EncodeReference(uint8_t* output, uint32_t& length, const uint16_t* samples, uint32_t count);
 
     // Decodes a payload of `length` bytes. `count` is the capacity of `output`
     // in samples in, twice the number of samples written out. 1 on success
     // (possibly fewer samples than the table's total when the coded bytes are
     // cut short), 0 on failure.
     int Decode(const uint8_t* payload, uint32_t length, uint16_t* output, uint32_t& count);
+    // The same results through the halving search alone, whatever the table.
+    int DecodeReference(const uint8_t* payload, uint32_t length, uint16_t* output, uint32_t& count);
     // Decodes one sample with the loaded table; 1 on success, 0 on failure.
     int DecodeSymbol(uint16_t* output);
 
 private:
     int EncodeBlock(const uint16_t* samples, uint32_t count);
     int WriteTable(uint32_t used);
+    // Fills the table in symbol order from the samples: counts and cumulative
+    // counts. Returns the number of values present, or 0 without scratch memory.
+    uint32_t CountSamples(const uint16_t* samples, uint32_t count);
+    int DecodeBlock(const uint8_t* payload, uint32_t length, uint16_t* output, uint32_t& count,
+                    bool allowFast);
+    // True when the loaded table is sound, with the bucket table built for it.
+    bool PrepareLookup();
+    int DecodeSound(const uint8_t* coded, uint32_t codedBytes, uint16_t* output, uint32_t& decoded);
+
+    // Scratch kept with the table between blocks. The encoder counts samples
+    // in four sub-tables, so runs of one value do not wait on one counter; the
+    // decoder keeps its buckets there: for each value of the scaled value's
+    // high bits, the first record that may cover it.
+    static constexpr uint32_t kCountTables = 4;
+    static constexpr uint32_t kBucketBits = 12;
+    std::unique_ptr<uint32_t[]> m_scratch;
+    uint32_t m_bucketShift = 0;
 
     // Declared before the table so that destruction frees the table first.
     std::unique_ptr<CRangeCoderStream> m_stream;

@@ -120,18 +120,21 @@ bool FrameEncoder::Encode(const uint8_t* frame, std::vector<uint8_t>& out)
 {
     BITMAPINFOHEADER in = RawHeader(m_variant, m_width, m_height);
     BITMAPINFOHEADER compressed = in;
-    out.resize(m_encoder->GetMaxCompressedSize(m_width, m_height));
+    // Compress into a buffer of the largest size kept here, then copy the
+    // payload: cheaper than clearing the caller's vector to that size per frame.
+    if (!m_buffer)
+        m_buffer.reset(new uint8_t[m_encoder->GetMaxCompressedSize(m_width, m_height)]);
     DWORD ckid = 0, flags = 0;
     ICCOMPRESS icc{};
     icc.lpbiOutput = &compressed;
-    icc.lpOutput = out.data();
+    icc.lpOutput = m_buffer.get();
     icc.lpbiInput = &in;
     icc.lpInput = const_cast<uint8_t*>(frame);
     icc.lpckid = &ckid;
     icc.lpdwFlags = &flags;
     if (m_encoder->Compress(&icc) != ICERR_OK)
         return false;
-    out.resize(compressed.biSizeImage);
+    out.assign(m_buffer.get(), m_buffer.get() + compressed.biSizeImage);
     return true;
 }
 

@@ -65,6 +65,7 @@ private:
     Variant m_variant;
     int m_width, m_height;
     std::unique_ptr<CEncoder> m_encoder;
+    std::unique_ptr<uint8_t[]> m_buffer;
 };
 
 class FrameDecoder {
