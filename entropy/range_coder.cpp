@@ -496,13 +496,20 @@ int CRangeCoder16::DecodeSound(const uint8_t* coded, uint32_t codedBytes, uint16
     const uint32_t total = m_total, shift = m_bucketShift;
     const Reciprocal perSample(total);
     uint32_t low = m_low, range = m_range, j = 0, n = 0;
+    // The coder keeps the state of the last good sample, as the search does,
+    // for a caller that goes on with DecodeSymbol.
+    auto fail = [&] {
+        m_low = low;
+        m_range = range;
+        return 0;
+    };
     for (;;) {
         const uint32_t r = perSample.Divide(range);
         if (r == 0)
-            return 0;
+            return fail();
         const uint32_t v = low / r;
         if (v >= total)
-            return 0; // no record covers it: the search would run out of probes
+            return fail(); // no record covers it: the search would run out of probes
         uint32_t i = buckets[v >> shift];
         while (v >= table[i].cumFreq + table[i].freq)
             ++i;

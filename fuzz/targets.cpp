@@ -28,22 +28,41 @@ int RangeDecoder(const uint8_t* data, size_t size)
     // Mostly the codec's full alphabet, in one coder that every run reuses as
     // the codec reuses its table between frames; sometimes a table smaller
     // than the payload's N.
-    static CRangeCoder16 full;
-    CRangeCoder16 small;
+    static CRangeCoder16 full, fullReference;
+    CRangeCoder16 small, smallReference;
     CRangeCoder16& coder = (mode & 0x80) != 0 ? small : full;
-    coder.SetSymbolCount((mode & 0x80) != 0 ? (mode >> 2) & 0x1Fu : CRangeCoder16::kAlphabetSize);
-    if (!coder.AllocateTable())
-        return 0;
+    CRangeCoder16& reference = (mode & 0x80) != 0 ? smallReference : fullReference;
+    for (CRangeCoder16* c : {&coder, &reference}) {
+        c->SetSymbolCount((mode & 0x80) != 0 ? (mode >> 2) & 0x1Fu : CRangeCoder16::kAlphabetSize);
+        if (!c->AllocateTable())
+            return 0;
+    }
     const std::unique_ptr<uint16_t[]> output(new uint16_t[capacity]);
-    uint32_t count = capacity;
-    if (coder.Decode(payload.data(), static_cast<uint32_t>(payload.size()), output.get(), count)) {
+    const std::unique_ptr<uint16_t[]> expected(new uint16_t[capacity]);
+    std::fill_n(output.get(), capacity, uint16_t{0xA5A5});
+    std::fill_n(expected.get(), capacity, uint16_t{0xA5A5});
+    uint32_t count = capacity, expectedCount = capacity;
+    const auto length = static_cast<uint32_t>(payload.size());
+    const int rc = coder.Decode(payload.data(), length, output.get(), count);
+    if (rc) {
         Check(count % 2 == 0 && count / 2 <= capacity, "Decode reports more samples than fit");
         CheckInitialised(output.get(), count);
     }
-    // A caller may go on decoding symbols with whatever table Decode left.
+    // The fast path and the plain halving search agree on everything.
+    const int expectedRc =
+        reference.DecodeReference(payload.data(), length, expected.get(), expectedCount);
+    Check(rc == expectedRc, "Decode and DecodeReference return differently");
+    Check(!rc || count == expectedCount, "Decode and DecodeReference count differently");
+    Check(std::equal(output.get(), output.get() + capacity, expected.get()),
+          "Decode and DecodeReference write different samples");
+    // A caller may go on decoding symbols with whatever table Decode left;
+    // both paths leave the same state.
     for (int i = 0; i < (mode & 3); ++i) {
-        uint16_t sample = 0;
-        coder.DecodeSymbol(&sample);
+        uint16_t sample = 0, expectedSample = 0;
+        const int more = coder.DecodeSymbol(&sample);
+        const int expectedMore = reference.DecodeSymbol(&expectedSample);
+        Check(more == expectedMore && sample == expectedSample,
+              "DecodeSymbol goes on differently after Decode and DecodeReference");
     }
     return 0;
 }
