@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 constexpr int kWidth = 1920, kHeight = 1080;
@@ -392,11 +394,14 @@ BENCHMARK(BM_Predict)
 // Prints whole frames against the bare loops once every benchmark has run.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
     void ReportRuns(const std::vector<Run>& runs) override
     {
+        // One run, or the median of repetitions.
         for (const Run& r : runs)
-            if (!r.error_occurred && r.run_type == Run::RT_Iteration)
-                m_ms[r.benchmark_name()] = r.GetAdjustedCPUTime();
+            if (!r.error_occurred &&
+                (r.run_type == Run::RT_Iteration || r.aggregate_name == "median"))
+                m_ms[r.run_name.str()] = r.GetAdjustedCPUTime();
         ConsoleReporter::ReportRuns(runs);
     }
     void Finalize() override
