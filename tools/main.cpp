@@ -25,7 +25,7 @@ struct Command {
     const char* help;
 };
 
-constexpr char kCommon[] = "  --quiet        no progress line and no summary\n"
+constexpr char kCommon[] = "  --quiet        no progress line and no summary (encode, decode, verify)\n"
                            "  --threads N    worker threads (default: one per processor)\n"
                            "  -h, --help     this text\n";
 
