@@ -40,20 +40,14 @@ int64_t RawFrameBytes(const AVCodecParameters* par)
 int RunInfo(const Options& options)
 {
     const std::string& path = options.files[0];
-    AVFormatContext* raw = nullptr;
-    int r = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
-    if (r < 0)
-        throw ToolError(Where(path, -1, "cannot read: " + AvError(r)));
-    std::unique_ptr<AVFormatContext, FormatContextDeleter> context(raw);
-    r = avformat_find_stream_info(raw, nullptr);
-    if (r < 0)
-        throw ToolError(Where(path, -1, "cannot read: " + AvError(r)));
+    const FormatPtr context = OpenInput(path);
+    AVFormatContext* raw = context.get();
 
     // Frame counts and sizes come from the packets themselves.
     std::vector<int64_t> packets(raw->nb_streams), bytes(raw->nb_streams);
     PacketPtr packet = NewPacket();
     for (;;) {
-        r = av_read_frame(raw, packet.get());
+        const int r = av_read_frame(raw, packet.get());
         if (r == AVERROR_EOF)
             break;
         if (r < 0)

@@ -25,9 +25,10 @@ struct Command {
     const char* help;
 };
 
-constexpr char kCommon[] = "  --quiet        no progress line and no summary (encode, decode, verify)\n"
-                           "  --threads N    worker threads (default: one per processor)\n"
-                           "  -h, --help     this text\n";
+constexpr char kCommon[] =
+    "  --quiet        no progress line and no summary (encode, decode, verify)\n"
+    "  --threads N    worker threads (default: one per processor)\n"
+    "  -h, --help     this text\n";
 
 const Command kCommands[] = {
     {"encode", 2, 2, RunEncode,

@@ -138,19 +138,26 @@ PacketPtr NewPacket()
     return p;
 }
 
-// ---- VideoReader ----------------------------------------------------------
-
-VideoReader::VideoReader(const std::string& path)
-    : m_path(path), m_packet(NewPacket()), m_frame(NewFrame())
+FormatPtr OpenInput(const std::string& path)
 {
     AVFormatContext* context = nullptr;
     int r = avformat_open_input(&context, path.c_str(), nullptr, nullptr);
     if (r < 0)
         throw ToolError(Where(path, -1, "cannot read: " + AvError(r)));
-    m_format.reset(context);
+    FormatPtr format(context);
     r = avformat_find_stream_info(context, nullptr);
     if (r < 0)
         throw ToolError(Where(path, -1, "cannot read: " + AvError(r)));
+    return format;
+}
+
+// ---- VideoReader ----------------------------------------------------------
+
+VideoReader::VideoReader(const std::string& path)
+    : m_path(path), m_packet(NewPacket()), m_frame(NewFrame())
+{
+    m_format = OpenInput(path);
+    AVFormatContext* context = m_format.get();
     const AVCodec* codec = nullptr;
     m_stream = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
     if (m_stream == AVERROR_STREAM_NOT_FOUND)
@@ -165,7 +172,7 @@ VideoReader::VideoReader(const std::string& path)
     m_decoder.reset(avcodec_alloc_context3(codec));
     if (!m_decoder)
         throw std::bad_alloc();
-    r = avcodec_parameters_to_context(m_decoder.get(), stream->codecpar);
+    int r = avcodec_parameters_to_context(m_decoder.get(), stream->codecpar);
     if (r >= 0) {
         m_decoder->thread_count = 0;
         r = avcodec_open2(m_decoder.get(), codec, nullptr);
@@ -382,14 +389,8 @@ void AviWriter::Finish()
 
 TarvReader::TarvReader(const std::string& path) : m_path(path), m_packet(NewPacket())
 {
-    AVFormatContext* context = nullptr;
-    int r = avformat_open_input(&context, path.c_str(), nullptr, nullptr);
-    if (r < 0)
-        throw ToolError(Where(path, -1, "cannot read: " + AvError(r)));
-    m_format.reset(context);
-    r = avformat_find_stream_info(context, nullptr);
-    if (r < 0)
-        throw ToolError(Where(path, -1, "cannot read: " + AvError(r)));
+    m_format = OpenInput(path);
+    AVFormatContext* context = m_format.get();
     for (unsigned i = 0; i < context->nb_streams; ++i) {
         const AVStream* s = context->streams[i];
         const auto v = VariantByFourCC(s->codecpar->codec_tag);

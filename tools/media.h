@@ -44,9 +44,12 @@ struct PacketDeleter {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using FormatPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 FramePtr NewFrame();
 PacketPtr NewPacket();
+// Any file FFmpeg reads, opened with its streams probed.
+FormatPtr OpenInput(const std::string& path);
 
 // The first video stream of any file FFmpeg reads (image sequences too),
 // decoded frame by frame.
@@ -71,7 +74,7 @@ private:
     bool Receive();
 
     std::string m_path;
-    std::unique_ptr<AVFormatContext, FormatContextDeleter> m_format;
+    FormatPtr m_format;
     std::unique_ptr<AVCodecContext, CodecContextDeleter> m_decoder;
     PacketPtr m_packet;
     FramePtr m_frame;
@@ -125,7 +128,7 @@ public:
 
 private:
     std::string m_path;
-    std::unique_ptr<AVFormatContext, FormatContextDeleter> m_format;
+    FormatPtr m_format;
     PacketPtr m_packet;
     int64_t m_frames = 0;
     int64_t m_bytes = 0;
@@ -150,7 +153,7 @@ public:
 
 private:
     std::string m_path;
-    std::unique_ptr<AVFormatContext, FormatContextDeleter> m_format;
+    FormatPtr m_format;
     PacketPtr m_packet;
     int m_stream = -1;
     Variant m_variant = Variant::Yuy2;
@@ -185,7 +188,7 @@ private:
     void Drain(bool flush);
 
     std::string m_path;
-    std::unique_ptr<AVFormatContext, FormatContextDeleter> m_format;
+    FormatPtr m_format;
     std::unique_ptr<AVCodecContext, CodecContextDeleter> m_encoder;
     AVStream* m_stream = nullptr;
     SwsContext* m_sws = nullptr;
