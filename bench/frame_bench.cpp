@@ -152,13 +152,8 @@ Stage& Get(tarv::Variant v)
     tarv::ToPacked(v, kWidth, kHeight).Convert(picture[0].get(), s.packed.data());
 
     const bool yuy2 = v == tarv::Variant::Yuy2;
-    s.raw.biSize = sizeof s.raw;
-    s.raw.biWidth = kWidth;
-    s.raw.biHeight = kHeight;
-    s.raw.biPlanes = 1;
-    s.raw.biBitCount = yuy2 ? 16 : 24;
-    s.raw.biCompression = yuy2 ? kFourCC_YUY2 : BI_RGB;
-    s.raw.biSizeImage = static_cast<DWORD>(s.packed.size());
+    s.raw = yuy2 ? PackedFrameHeader(kWidth, kHeight, kFourCC_YUY2, 16)
+                 : PackedFrameHeader(kWidth, kHeight, BI_RGB, 24);
     if (yuy2) {
         s.encoder = std::make_unique<CEncoderTarvYUV16>();
         s.decoder = std::make_unique<CDecoderTarvYUV16>();

@@ -63,6 +63,22 @@ constexpr int64_t PackedRowBytes(int64_t width, int64_t bitCount)
     return (width * (bitCount / 8) + 3) / 4 * 4;
 }
 
+// The header of a packed (uncompressed) frame: one plane, the given format and
+// depth, and biSizeImage the bytes of all rows, whichever way up they lie.
+inline BITMAPINFOHEADER PackedFrameHeader(LONG width, LONG height, DWORD compression, WORD bitCount)
+{
+    BITMAPINFOHEADER h{};
+    h.biSize = sizeof h;
+    h.biWidth = width;
+    h.biHeight = height;
+    h.biPlanes = 1;
+    h.biBitCount = bitCount;
+    h.biCompression = compression;
+    const int64_t rows = height < 0 ? -int64_t{height} : height;
+    h.biSizeImage = static_cast<DWORD>(PackedRowBytes(width, bitCount) * rows);
+    return h;
+}
+
 // Fills the three plane records for a width x height frame: full size,
 // half width, half width and half height. False (records untouched) when a
 // dimension is negative or a stride or plane size exceeds kMaxFrameQuantity.

@@ -40,19 +40,6 @@ const Variant kVariants[] = {
      []() -> CDecoder* { return new CDecoderTarvYUV16; }, kFourCC_YUY2, kTarvYUY2FourCC, 16},
 };
 
-BITMAPINFOHEADER Header(LONG width, LONG height, DWORD compression, WORD bits)
-{
-    BITMAPINFOHEADER h{};
-    h.biSize = sizeof h;
-    h.biWidth = width;
-    h.biHeight = height;
-    h.biPlanes = 1;
-    h.biBitCount = bits;
-    h.biCompression = compression;
-    h.biSizeImage = static_cast<DWORD>(PackedRowBytes(width, bits) * height);
-    return h;
-}
-
 LRESULT Send(const CCodecWrapper* w, UINT message, const void* p1 = nullptr,
              const void* p2 = nullptr)
 {
@@ -85,8 +72,11 @@ struct Session {
         wrapper.m_decoder.reset(v.decoder());
     }
 
-    BITMAPINFOHEADER Raw(LONG height) const { return Header(8, height, v.raw, v.bits); }
-    BITMAPINFOHEADER Packed(LONG height) const { return Header(8, height, v.fourcc, v.bits); }
+    BITMAPINFOHEADER Raw(LONG height) const { return PackedFrameHeader(8, height, v.raw, v.bits); }
+    BITMAPINFOHEADER Packed(LONG height) const
+    {
+        return PackedFrameHeader(8, height, v.fourcc, v.bits);
+    }
 
     static Bytes Pixels(const BITMAPINFOHEADER& h, uint32_t seed)
     {

@@ -68,22 +68,13 @@ struct Golden {
 uint64_t Compress(bool yuy2, int32_t width, int32_t height, Content content, uint32_t& bytes)
 {
     std::unique_ptr<CEncoder> encoder;
-    BITMAPINFOHEADER in{};
-    in.biSize = sizeof in;
-    in.biWidth = width;
-    in.biHeight = height;
-    in.biPlanes = 1;
-    if (yuy2) {
+    if (yuy2)
         encoder = std::make_unique<CEncoderTarvYUV16>();
-        in.biBitCount = 16;
-        in.biCompression = kFourCC_YUY2;
-    } else {
+    else
         encoder = std::make_unique<CEncoderTarvRGB24>();
-        in.biBitCount = 24;
-        in.biCompression = BI_RGB;
-    }
+    BITMAPINFOHEADER in = yuy2 ? PackedFrameHeader(width, height, kFourCC_YUY2, 16)
+                               : PackedFrameHeader(width, height, BI_RGB, 24);
     const size_t row = static_cast<size_t>(PackedRowBytes(width, in.biBitCount));
-    in.biSizeImage = static_cast<DWORD>(row * static_cast<size_t>(height));
     EXPECT_EQ(encoder->Prepare(&in, nullptr), ICERR_OK);
     const std::vector<uint8_t> frame = Frame(in.biSizeImage, row, content);
     std::vector<uint8_t> out(encoder->GetMaxCompressedSize(width, height));

@@ -23,16 +23,7 @@ constexpr DWORD kTRVR = MakeFourCC('T', 'R', 'V', 'R');
 // A packed YUV header (or a compressed one, given TRVY) with its frame size.
 BITMAPINFOHEADER Yuv(LONG width, LONG height, DWORD compression = kFourCC_YUY2, WORD bits = 16)
 {
-    BITMAPINFOHEADER h{};
-    h.biSize = sizeof h;
-    h.biWidth = width;
-    h.biHeight = height;
-    h.biPlanes = 1;
-    h.biBitCount = bits;
-    h.biCompression = compression;
-    const int64_t rows = height < 0 ? -int64_t{height} : height;
-    h.biSizeImage = static_cast<DWORD>(PackedRowBytes(width, bits) * rows);
-    return h;
+    return PackedFrameHeader(width, height, compression, bits);
 }
 
 // A buffer whose rows are 8 samples apart (every plane of a frame up to 8 pixels

@@ -20,15 +20,8 @@ constexpr VariantInfo kVariants[] = {
 // The uncompressed frame as a driver caller describes it.
 BITMAPINFOHEADER RawHeader(Variant v, int width, int height)
 {
-    BITMAPINFOHEADER h{};
-    h.biSize = sizeof h;
-    h.biWidth = width;
-    h.biHeight = height;
-    h.biPlanes = 1;
-    h.biBitCount = static_cast<WORD>(Info(v).bitsPerPixel);
-    h.biCompression = v == Variant::Yuy2 ? kFourCC_YUY2 : BI_RGB;
-    h.biSizeImage = static_cast<DWORD>(FrameBytes(v, width, height));
-    return h;
+    return PackedFrameHeader(width, height, v == Variant::Yuy2 ? kFourCC_YUY2 : BI_RGB,
+                             static_cast<WORD>(Info(v).bitsPerPixel));
 }
 
 std::unique_ptr<CEncoder> NewEncoder(Variant v)

@@ -3,6 +3,7 @@
 // the same bytes, and the tool's FrameDecoder reads them back exactly.
 //
 // Built once per library: TARV_LIBRARY names it, TARV_VARIANT its variant.
+#include "codec/codec.h"
 #include "tests/driver_host.h"
 #include "tools/frame_coder.h"
 
@@ -23,15 +24,9 @@ protected:
 
 BITMAPINFOHEADER RawFormat(int width, int height)
 {
-    BITMAPINFOHEADER h{};
-    h.biSize = sizeof h;
-    h.biWidth = width;
-    h.biHeight = height;
-    h.biPlanes = 1;
-    h.biBitCount = static_cast<WORD>(tarv::Info(kVariant).bitsPerPixel);
-    h.biCompression = kVariant == tarv::Variant::Yuy2 ? MakeFourCC('Y', 'U', 'Y', '2') : BI_RGB;
-    h.biSizeImage = static_cast<DWORD>(tarv::FrameBytes(kVariant, width, height));
-    return h;
+    return PackedFrameHeader(
+        width, height, kVariant == tarv::Variant::Yuy2 ? MakeFourCC('Y', 'U', 'Y', '2') : BI_RGB,
+        static_cast<WORD>(tarv::Info(kVariant).bitsPerPixel));
 }
 
 // Noise, a smooth ramp, or one flat value: the coder's different regimes.
