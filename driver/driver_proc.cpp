@@ -1,5 +1,6 @@
 // The library's one export. Each message is answered here, routed to the codec
 // wrapper, or handed to the platform's default driver procedure.
+#include "driver/instances.h"
 #include "driver/wrapper.h"
 #include "platform/platform.h"
 
@@ -12,11 +13,23 @@ template <typename T> T* Record(LPARAM p)
     return reinterpret_cast<T*>(p);
 }
 
+// Every open is an instance of its own, so that streams of different sizes and
+// different threads never share an encoder or a decoder.
 LRESULT Open(LPARAM lParam2)
 {
-    if (g_wrapper == nullptr)
-        g_wrapper = CreateWrapper(Record<ICOPEN>(lParam2));
-    return reinterpret_cast<LRESULT>(g_wrapper);
+    ICOPEN* open = Record<ICOPEN>(lParam2);
+    CCodecWrapper* wrapper = CreateWrapper(open);
+    if (wrapper == nullptr)
+        return 0;
+    if (!g_instances.Add(wrapper)) {
+        // As many instances as the table holds are open: a refusal like any
+        // other shortage of memory.
+        delete wrapper;
+        if (open != nullptr)
+            open->dwError = ICERR_MEMORY;
+        return 0;
+    }
+    return reinterpret_cast<LRESULT>(wrapper);
 }
 
 // Hosts begin streams without querying first, so a begin configures like a query.
@@ -34,29 +47,24 @@ LRESULT Dialog(const CCodecWrapper* wrapper, LPARAM lParam1)
     return lParam1 == -1 ? ICERR_UNSUPPORTED : ICERR_ERROR;
 }
 
-LRESULT Dispatch(DWORD_PTR id, HDRVR driver, UINT message, LPARAM lParam1, LPARAM lParam2)
+CEncoder* EncoderOf(const CCodecWrapper* w)
 {
-    CCodecWrapper* w = reinterpret_cast<CCodecWrapper*>(id);
-    CEncoder* enc = w != nullptr ? w->m_encoder.get() : nullptr;
-    CDecoder* dec = w != nullptr ? w->m_decoder.get() : nullptr;
+    return w != nullptr ? w->m_encoder.get() : nullptr;
+}
+CDecoder* DecoderOf(const CCodecWrapper* w)
+{
+    return w != nullptr ? w->m_decoder.get() : nullptr;
+}
+
+// Messages that need an instance; `w` is null when the identifier is none of
+// this library's live instances, and the reply is then the one for no instance.
+LRESULT DispatchToInstance(CCodecWrapper* w, UINT message, LPARAM lParam1, LPARAM lParam2)
+{
     auto header = [](LPARAM p) { return Record<BITMAPINFOHEADER>(p); };
+    CEncoder* enc = EncoderOf(w);
+    CDecoder* dec = DecoderOf(w);
 
     switch (message) {
-    case DRV_LOAD:
-    case DRV_ENABLE:
-    case DRV_CLOSE:
-    case DRV_DISABLE:
-    case DRV_FREE:
-    case DRV_INSTALL:
-    case DRV_REMOVE:
-        return 1;
-    case DRV_OPEN:
-        return Open(lParam2);
-    case DRV_CONFIGURE:
-        return w == nullptr ? 0 : ICERR_ERROR;
-    case DRV_QUERYCONFIGURE:
-        return 0;
-
     case ICM_COMPRESS_GET_FORMAT:
         return w == nullptr ? ICERR_ERROR : w->CompressGetFormat(header(lParam1), header(lParam2));
     case ICM_COMPRESS_GET_SIZE:
@@ -82,12 +90,6 @@ LRESULT Dispatch(DWORD_PTR id, HDRVR driver, UINT message, LPARAM lParam1, LPARA
     case ICM_DECOMPRESS_END:
         return w == nullptr ? ICERR_ERROR : ICERR_OK;
 
-    case ICM_DECOMPRESS_SET_PALETTE:
-    case ICM_DECOMPRESS_GET_PALETTE:
-    case ICM_COMPRESS_FRAMES_INFO:
-    case ICM_GETSTATE:
-    case ICM_SETSTATE:
-        return ICERR_OK;
     case ICM_GETINFO:
         if (w == nullptr)
             return ICERR_ERROR;
@@ -97,6 +99,39 @@ LRESULT Dispatch(DWORD_PTR id, HDRVR driver, UINT message, LPARAM lParam1, LPARA
     case ICM_CONFIGURE:
     case ICM_ABOUT:
         return Dialog(w, lParam1);
+    default:
+        return ICERR_UNSUPPORTED;
+    }
+}
+
+// The messages that need no instance are answered without looking at the
+// identifier at all: hosts send some of them with whatever it happens to hold.
+LRESULT Dispatch(DWORD_PTR id, HDRVR driver, UINT message, LPARAM lParam1, LPARAM lParam2)
+{
+    switch (message) {
+    case DRV_LOAD:
+    case DRV_ENABLE:
+    case DRV_DISABLE:
+    case DRV_FREE:
+    case DRV_INSTALL:
+    case DRV_REMOVE:
+        return 1;
+    case DRV_OPEN:
+        return Open(lParam2);
+    case DRV_CLOSE:
+        delete g_instances.Remove(id);
+        return 1;
+    case DRV_CONFIGURE:
+        return g_instances.Find(id) == nullptr ? 0 : ICERR_ERROR;
+    case DRV_QUERYCONFIGURE:
+        return 0;
+
+    case ICM_DECOMPRESS_SET_PALETTE:
+    case ICM_DECOMPRESS_GET_PALETTE:
+    case ICM_COMPRESS_FRAMES_INFO:
+    case ICM_GETSTATE:
+    case ICM_SETSTATE:
+        return ICERR_OK;
     case ICM_GETDEFAULTQUALITY:
         if (lParam1 == 0)
             return ICERR_ERROR;
@@ -105,7 +140,7 @@ LRESULT Dispatch(DWORD_PTR id, HDRVR driver, UINT message, LPARAM lParam1, LPARA
     default:
         if (message < DRV_USER)
             return DefDriverProc(id, driver, message, lParam1, lParam2);
-        return ICERR_UNSUPPORTED;
+        return DispatchToInstance(g_instances.Find(id), message, lParam1, lParam2);
     }
 }
 
@@ -131,12 +166,12 @@ extern "C" TARV_EXPORT LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UIN
 #if defined(_WIN32)
 
 // Windows unloads a driver when its last instance closes; the next open loads
-// it afresh. Free the wrapper then, but not at process exit (reserved set),
-// when the heap may already be gone.
+// it afresh. Free any instance a host left open then, but not at process exit
+// (reserved set), when the heap may already be gone.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_DETACH && reserved == nullptr)
-        ReleaseWrapper();
+        ReleaseInstances();
     return TRUE;
 }
 
@@ -144,7 +179,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
 
 __attribute__((destructor)) static void ReleaseAtUnload()
 {
-    ReleaseWrapper();
+    ReleaseInstances();
 }
 
 #endif

@@ -5,8 +5,6 @@
 
 #include <cstring>
 
-CCodecWrapper* g_wrapper = nullptr;
-
 namespace {
 
 constexpr LRESULT kHeaderBytes = sizeof(BITMAPINFOHEADER);
@@ -153,10 +151,4 @@ LRESULT GetInfo(ICINFO* info, DWORD size)
     CopyText(info->szName, name, 5);
     CopyText(info->szDescription, library.description, TextUnits(library.description));
     return kInfoBytes;
-}
-
-void ReleaseWrapper()
-{
-    delete g_wrapper;
-    g_wrapper = nullptr;
 }

@@ -1,6 +1,5 @@
-// The codec wrapper: the one encoder and one decoder that every open of the
-// library in this process shares, and the replies that describe the library and
-// negotiate formats.
+// The codec wrapper: one open instance of the driver, with its own encoder and
+// decoder, and the replies that describe the library and negotiate formats.
 #pragma once
 
 #include "codec/codec.h"
@@ -27,9 +26,6 @@ public:
     std::unique_ptr<CEncoder> m_encoder;
 };
 
-// The process's one wrapper, created by the first successful open.
-extern CCodecWrapper* g_wrapper;
-
 // A new wrapper for an open, or null when the open is refused (not a video codec
 // open) or memory runs out; reports through open->dwError when given a record.
 CCodecWrapper* CreateWrapper(ICOPEN* open);
@@ -37,6 +33,3 @@ CCodecWrapper* CreateWrapper(ICOPEN* open);
 // Fills the library's ICINFO: 568, or ICERR_ERROR (nothing written) when the
 // record is smaller.
 LRESULT GetInfo(ICINFO* info, DWORD size);
-
-// Frees the wrapper and everything it holds, when the library is unloaded.
-void ReleaseWrapper();

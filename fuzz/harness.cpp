@@ -18,14 +18,14 @@ namespace tarv_fuzz {
 namespace {
 
 const Driver kTarvr{TarvFuzz_tarvr_DriverProc,
-                    TarvFuzz_tarvr_ReleaseWrapper,
+                    TarvFuzz_tarvr_ReleaseInstances,
                     kTarvRGB24FourCC,
                     {BI_RGB, kFourCC_DIB, BI_RGB},
                     24,
                     3,
                     true};
 const Driver kTarvy{TarvFuzz_tarvy_DriverProc,
-                    TarvFuzz_tarvy_ReleaseWrapper,
+                    TarvFuzz_tarvy_ReleaseInstances,
                     kTarvYUY2FourCC,
                     {kFourCC_YUY2, kFourCC_YUNV, kFourCC_V422},
                     16,

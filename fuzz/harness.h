@@ -14,11 +14,11 @@
 #include <vector>
 
 // The drivers of libtarvr and libtarvy, compiled under prefixed names
-// (fuzz/targets.cmake). ReleaseWrapper is what unloading the library does.
+// (fuzz/targets.cmake). ReleaseInstances is what unloading the library does.
 extern "C" LRESULT WINAPI TarvFuzz_tarvr_DriverProc(DWORD_PTR, HDRVR, UINT, LPARAM, LPARAM);
 extern "C" LRESULT WINAPI TarvFuzz_tarvy_DriverProc(DWORD_PTR, HDRVR, UINT, LPARAM, LPARAM);
-void TarvFuzz_tarvr_ReleaseWrapper();
-void TarvFuzz_tarvy_ReleaseWrapper();
+void TarvFuzz_tarvr_ReleaseInstances() noexcept;
+void TarvFuzz_tarvy_ReleaseInstances() noexcept;
 
 namespace tarv_fuzz {
 
@@ -36,12 +36,12 @@ struct Driver {
 // 0 is tarvr (RGB24), anything else tarvy (YUY2).
 const Driver& DriverFor(unsigned variant);
 
-// Opens the library as the platform does, keeping the wrapper a previous run
-// left (as a host keeps the library loaded), and sets both codec objects to an
-// empty frame, so every run starts from the same configuration. The driver
-// id, or 0 when the open is refused.
+// Opens an instance as the platform does, in the library as earlier runs left
+// it loaded, and sets both codec objects to an empty frame, so every run
+// starts from the same configuration. The driver id, or 0 when the open is
+// refused. The caller closes it.
 DWORD_PTR Open(const Driver& driver);
-// The same after loading the library afresh (its wrapper dropped).
+// The same after loading the library afresh (every instance dropped).
 DWORD_PTR FreshOpen(const Driver& driver);
 
 template <typename T> LPARAM P(T* p)

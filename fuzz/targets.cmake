@@ -3,12 +3,12 @@
 #
 # Both codec libraries live in one program here, so each library's driver
 # sources are compiled a second time with their global names prefixed
-# (TarvFuzz_tarvr_DriverProc, ...): the two process-wide wrappers then stay
+# (TarvFuzz_tarvr_DriverProc, ...): the two libraries' instances then stay
 # apart, and the code is linked in statically where the fuzzer's coverage
 # reaches it. A new global defined in driver/ or a library binding shows up as
 # a duplicate symbol at link time and belongs in this list.
-set(tarv_fuzz_renamed DriverProc g_wrapper CCodecWrapper CreateWrapper GetInfo ReleaseWrapper
-                      ThisLibrary NewLibraryEncoder NewLibraryDecoder)
+set(tarv_fuzz_renamed DriverProc g_instances CInstanceTable ReleaseInstances CCodecWrapper
+                      CreateWrapper GetInfo ThisLibrary NewLibraryEncoder NewLibraryDecoder)
 
 function(tarv_fuzz_driver library binding variant)
     set(definitions)
@@ -16,6 +16,7 @@ function(tarv_fuzz_driver library binding variant)
         list(APPEND definitions ${name}=TarvFuzz_${library}_${name})
     endforeach()
     add_library(tarv_fuzz_${library} STATIC ${PROJECT_SOURCE_DIR}/driver/driver_proc.cpp
+                                            ${PROJECT_SOURCE_DIR}/driver/instances.cpp
                                             ${PROJECT_SOURCE_DIR}/driver/wrapper.cpp ${binding})
     target_compile_definitions(tarv_fuzz_${library} PRIVATE ${definitions})
     target_link_libraries(tarv_fuzz_${library} PUBLIC ${variant} PRIVATE tarv_warnings)

@@ -2,6 +2,7 @@
 // allocations, then once more for each of them with that one failing: the reply
 // must report it, nothing may stay half-built (the debug build also checks for
 // leaks), and the same step must succeed as soon as memory is back.
+#include "driver/instances.h"
 #include "driver/wrapper.h"
 #include "entropy/allocation.h"
 #include "variants/rgb24/rgb24.h"
@@ -63,14 +64,17 @@ struct Frame {
     DWORD flags = kSentinel;
 };
 
-// A variant's encoder and decoder in a wrapper of their own, spoken to through
-// DriverProc as a host would. Frames are 8 pixels wide: rows carry no padding.
+// A variant's encoder and decoder in a wrapper of their own, registered as an
+// instance and spoken to through DriverProc as a host would. Frames are 8
+// pixels wide: rows carry no padding.
 struct Session {
     explicit Session(const Variant& variant) : v(variant)
     {
         wrapper.m_encoder.reset(v.encoder());
         wrapper.m_decoder.reset(v.decoder());
+        EXPECT_TRUE(g_instances.Add(&wrapper));
     }
+    ~Session() { g_instances.Remove(reinterpret_cast<DWORD_PTR>(&wrapper)); }
 
     BITMAPINFOHEADER Raw(LONG height) const { return PackedFrameHeader(8, height, v.raw, v.bits); }
     BITMAPINFOHEADER Packed(LONG height) const
@@ -144,11 +148,11 @@ void ExpectUnconfigured(const CCodec& codec)
 class AllocationFailure : public testing::Test {
 protected:
     // Whatever an assertion cut short, the next test starts with working memory
-    // and without a wrapper.
+    // and without an instance.
     void TearDown() override
     {
         FailAllocationAt(-1);
-        ReleaseWrapper();
+        ReleaseInstances();
     }
 };
 
@@ -157,8 +161,9 @@ TEST_F(AllocationFailure, OpenRepliesMemoryAndLeavesNothingBehind)
     ICOPEN open{};
     open.fccType = kFourCC_vidc;
     const long count = CountAllocations([&] {
-        EXPECT_NE(Send(nullptr, DRV_OPEN, nullptr, &open), 0);
-        ReleaseWrapper();
+        const LRESULT id = Send(nullptr, DRV_OPEN, nullptr, &open);
+        EXPECT_NE(id, 0);
+        EXPECT_EQ(DriverProc(static_cast<DWORD_PTR>(id), nullptr, DRV_CLOSE, 0, 0), 1);
     });
     EXPECT_EQ(count, 3); // the wrapper and its two codec objects
 
@@ -169,16 +174,15 @@ TEST_F(AllocationFailure, OpenRepliesMemoryAndLeavesNothingBehind)
             open.dwError = kUnwritten;
             FailAllocationAt(n);
             EXPECT_EQ(Send(nullptr, DRV_OPEN, nullptr, record), 0);
-            EXPECT_EQ(g_wrapper, nullptr);
             EXPECT_EQ(open.dwError, record != nullptr ? ICERR_MEMORY : kUnwritten);
         }
         FailAllocationAt(-1);
         const LRESULT id = Send(nullptr, DRV_OPEN, nullptr, &open);
+        const CCodecWrapper* w = g_instances.Find(static_cast<DWORD_PTR>(id));
         EXPECT_EQ(open.dwError, ICERR_OK);
-        ASSERT_NE(g_wrapper, nullptr);
-        EXPECT_EQ(id, reinterpret_cast<LRESULT>(g_wrapper));
-        EXPECT_TRUE(g_wrapper->m_encoder && g_wrapper->m_decoder);
-        ReleaseWrapper();
+        ASSERT_NE(w, nullptr);
+        EXPECT_TRUE(w->m_encoder && w->m_decoder);
+        EXPECT_EQ(Send(w, DRV_CLOSE), 1);
     }
 
     // CreateCodecs on its own, also when one object is already there: both or neither.

@@ -10,6 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <malloc.h>
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+extern "C" size_t __sanitizer_get_current_allocated_bytes(); // the sanitizer runtime's
+#endif
 
 #include <algorithm>
 #include <cstddef>
@@ -105,6 +109,48 @@ struct Encoded {
     Bytes payload;
 };
 
+// One ICM_COMPRESS to instance `id` into a heap block of exactly `capacity`
+// bytes, so that a write past the size the host was told trips the sanitizer.
+// `fourcc` is the compressed format the library writes.
+inline LRESULT Compress(const Library& lib, DWORD_PTR id, DWORD fourcc, const BITMAPINFOHEADER& in,
+                        const Bytes& pixels, LRESULT capacity, Encoded* out = nullptr)
+{
+    BITMAPINFOHEADER input = in, header = Filled(0xCD);
+    Bytes source = pixels, buffer(static_cast<size_t>(capacity));
+    DWORD ckid = 0, flags = 0;
+    ICCOMPRESS icc{};
+    icc.lpbiInput = &input;
+    icc.lpInput = source.data();
+    icc.lpbiOutput = &header;
+    icc.lpOutput = buffer.data();
+    icc.lpckid = &ckid;
+    icc.lpdwFlags = &flags;
+    const LRESULT rc = lib.Send(id, ICM_COMPRESS, P(&icc));
+    if (rc == ICERR_OK) {
+        EXPECT_EQ(ckid, fourcc);
+        EXPECT_EQ(flags, AVIIF_KEYFRAME);
+        EXPECT_LE(header.biSizeImage, buffer.size());
+        buffer.resize(std::min<size_t>(buffer.size(), header.biSizeImage));
+        if (out != nullptr)
+            *out = Encoded{header, buffer};
+    }
+    return rc;
+}
+
+// One ICM_DECOMPRESS to instance `id`; the payload sits in a block of exactly its size.
+inline LRESULT Decompress(const Library& lib, DWORD_PTR id, const Encoded& frame,
+                          const BITMAPINFOHEADER& out, Bytes& pixels)
+{
+    BITMAPINFOHEADER input = frame.header, output = out;
+    Bytes payload = frame.payload;
+    ICDECOMPRESS icd{};
+    icd.lpbiInput = &input;
+    icd.lpInput = payload.data();
+    icd.lpbiOutput = &output;
+    icd.lpOutput = pixels.data();
+    return lib.Send(id, ICM_DECOMPRESS, P(&icd));
+}
+
 // A loaded library and one open of it. `fourcc` is the compressed format the
 // library writes.
 class DriverHost : public testing::Test {
@@ -121,50 +167,31 @@ protected:
     {
         return lib.Send(id, message, p1, p2);
     }
-
-    // One ICM_COMPRESS into a heap block of exactly `capacity` bytes, so that a
-    // write past the size the host was told trips the sanitizer.
     LRESULT Compress(const BITMAPINFOHEADER& in, const Bytes& pixels, LRESULT capacity,
                      Encoded* out = nullptr) const
     {
-        BITMAPINFOHEADER input = in, header = Filled(0xCD);
-        Bytes source = pixels, buffer(static_cast<size_t>(capacity));
-        DWORD ckid = 0, flags = 0;
-        ICCOMPRESS icc{};
-        icc.lpbiInput = &input;
-        icc.lpInput = source.data();
-        icc.lpbiOutput = &header;
-        icc.lpOutput = buffer.data();
-        icc.lpckid = &ckid;
-        icc.lpdwFlags = &flags;
-        const LRESULT rc = Send(ICM_COMPRESS, P(&icc));
-        if (rc == ICERR_OK) {
-            EXPECT_EQ(ckid, fourcc);
-            EXPECT_EQ(flags, AVIIF_KEYFRAME);
-            EXPECT_LE(header.biSizeImage, buffer.size());
-            buffer.resize(std::min<size_t>(buffer.size(), header.biSizeImage));
-            if (out != nullptr)
-                *out = Encoded{header, buffer};
-        }
-        return rc;
+        return driver_host::Compress(lib, id, fourcc, in, pixels, capacity, out);
     }
-
-    // One ICM_DECOMPRESS; the payload sits in a block of exactly its size.
     LRESULT Decompress(const Encoded& frame, const BITMAPINFOHEADER& out, Bytes& pixels) const
     {
-        BITMAPINFOHEADER input = frame.header, output = out;
-        Bytes payload = frame.payload;
-        ICDECOMPRESS icd{};
-        icd.lpbiInput = &input;
-        icd.lpInput = payload.data();
-        icd.lpbiOutput = &output;
-        icd.lpOutput = pixels.data();
-        return Send(ICM_DECOMPRESS, P(&icd));
+        return driver_host::Decompress(lib, id, frame, out, pixels);
     }
 
     const DWORD fourcc;
     Library lib;
     DWORD_PTR id = 0;
 };
+
+// Bytes the process has allocated and not freed. The sanitizers count a block
+// as freed when it enters quarantine; glibc counts heap and mapped blocks apart.
+inline size_t HeapInUse()
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+#endif
+}
 
 } // namespace driver_host
