@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 int PredictRows(const uint16_t* source, uint16_t* destination, int32_t width, int32_t rows,
                 uint32_t rowStep);
@@ -42,9 +43,19 @@ int UnpredictPlanes(uint16_t* samples, uint16_t* scratch, const PlaneSpan* plane
 
 // The optimised kernels behind PredictPlanes and UnpredictPlanes, one plane in
 // place, row by row in one pass: the same results as the pairs above.
-// residual[r][c] = d[r][c] - d[r-1][c] with d[r][c] = x[r][c] - x[r][c-1];
-// `row` holds `width` samples (d of the previous row).
-void PredictPlaneInPlace(uint16_t* plane, uint16_t* row, int32_t width, int32_t rows,
-                         uint32_t rowStep);
-// x[r] = x[r-1] + the running sum of residual row r, from the left.
-void UnpredictPlaneInPlace(uint16_t* plane, int32_t width, int32_t rows, uint32_t rowStep);
+//   predict:   residual[r][c] = d[r][c] - d[r-1][c] with d[r][c] = x[r][c] - x[r][c-1];
+//              `row` holds `width` samples (d of the previous row) and its old
+//              content does not matter.
+//   unpredict: x[r] = x[r-1] + the running sum of residual row r, from the left.
+// One table per instruction set; the codec runs the best that the processor has,
+// chosen once, at the first frame.
+struct PlaneKernels {
+    const char* name; // "c", "sse2"
+    void (*predict)(uint16_t* plane, uint16_t* row, int32_t width, int32_t rows, uint32_t rowStep);
+    void (*unpredict)(uint16_t* plane, int32_t width, int32_t rows, uint32_t rowStep);
+};
+
+// Every implementation this processor runs: plain C first, the fastest last.
+std::span<const PlaneKernels> SupportedPlaneKernels();
+// The one PredictPlanes and UnpredictPlanes use: the last supported one.
+const PlaneKernels& ActivePlaneKernels();

@@ -1,5 +1,6 @@
 // The in-place prediction kernels against the reference pairs, on random planes
-// of every width up to past eight SIMD lanes, with random row tails.
+// of every width up to past eight SIMD lanes, with random row tails: every
+// implementation that this processor runs, on the same data.
 #include "codec/kernels.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -92,8 +94,11 @@ Plane ReferenceUnpredict(const Plane& x, const std::vector<PlaneSpan>& spans)
     return out;
 }
 
-TEST(KernelsDifferential, InPlaceKernelsMatchReferencePairsOnEveryShape)
+class KernelsDifferential : public testing::TestWithParam<PlaneKernels> {};
+
+TEST_P(KernelsDifferential, InPlaceKernelsMatchReferencePairsOnEveryShape)
 {
+    const PlaneKernels& k = GetParam();
     constexpr int kRounds = 2;
     std::mt19937 g(0x5EED);
     for (int round = 0; round < kRounds; ++round) {
@@ -111,21 +116,29 @@ TEST(KernelsDifferential, InPlaceKernelsMatchReferencePairsOnEveryShape)
                 // The row buffer's old content must not matter.
                 const auto row = ExactCopy(RandomPlane(g, static_cast<size_t>(width)));
                 const auto residuals = ExactCopy(x);
-                PredictPlaneInPlace(&residuals[s.offset], row.get(), width, rows, s.step);
+                k.predict(&residuals[s.offset], row.get(), width, rows, s.step);
                 ASSERT_TRUE(Matches(residuals.get(), ReferencePredict(x, spans), x, spans));
 
                 const auto restored = ExactCopy(x);
-                UnpredictPlaneInPlace(&restored[s.offset], width, rows, s.step);
+                k.unpredict(&restored[s.offset], width, rows, s.step);
                 ASSERT_TRUE(Matches(restored.get(), ReferenceUnpredict(x, spans), x, spans));
 
-                UnpredictPlaneInPlace(&residuals[s.offset], width, rows, s.step);
+                k.unpredict(&residuals[s.offset], width, rows, s.step);
                 ASSERT_TRUE(Matches(residuals.get(), x, x, spans)) << "predict then unpredict";
             }
         }
     }
 }
 
-TEST(KernelsDifferential, PlaneListsMatchReferencePairs)
+INSTANTIATE_TEST_SUITE_P(Supported, KernelsDifferential,
+                         testing::ValuesIn(SupportedPlaneKernels().begin(),
+                                           SupportedPlaneKernels().end()),
+                         [](const testing::TestParamInfo<PlaneKernels>& p) {
+                             return std::string(p.param.name);
+                         });
+
+// The codec's entry points, on the implementation it chose.
+TEST(KernelsDifferentialPlanes, PlaneListsMatchReferencePairs)
 {
     constexpr int kLayouts = 300;
     std::mt19937 g(0x91A7E5);
