@@ -1,8 +1,11 @@
 #!/bin/sh
 # Runs a Windows program under Wine: wine-run.sh ARCH PREFIX PROGRAM [ARGS...]
-# ARCH is x64 or x86; PREFIX is a Wine prefix inside the build folder. Every run
-# has a time limit, since a wedged Wine never returns. Exits 77 (a skipped test)
-# when this machine cannot run the Wine loader for ARCH.
+# ARCH is x64 or x86. Both run in one 64-bit prefix, as 32-bit programs run on
+# 64-bit Windows, so the x86 and x64 builds share it and start it once: under
+# emulation a prefix takes minutes to make. The first run makes it, and keeps a
+# pristine copy beside it, PREFIX.pristine, for tests that need a fresh one.
+# Every run has a time limit, since a wedged Wine never returns. A machine
+# that cannot run Wine for ARCH fails the test.
 set -eu
 arch=$1 prefix=$2
 shift 2
@@ -11,11 +14,33 @@ case $arch in
     x86) loader=/usr/lib/wine/wine ;;
     *) echo "wine-run.sh: unknown architecture $arch" >&2; exit 2 ;;
 esac
-if ! "$loader" --version >/dev/null 2>&1; then
-    echo "SKIPPED: $loader cannot run here (the kernel may lack 32-bit program support)" >&2
-    exit 77
-fi
+for program in /usr/lib/wine/wine64 "$loader"; do
+    if ! "$program" --version >/dev/null 2>&1; then
+        echo "FAILED: $program cannot run here. Install wine, wine64 and wine32:i386;" \
+             "where the kernel cannot run 32-bit programs, run cmake/enable-x86-wine.sh" \
+             "as root" >&2
+        exit 1
+    fi
+done
 export WINEPREFIX="$prefix" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
-mkdir -p "$prefix"
-# The first start of a prefix takes 10 to 20 seconds.
+
+# Made once, under a lock, and marked ready only when complete.
+ready=$prefix/.tarv-ready
+if [ ! -e "$ready" ]; then
+    mkdir -p "$(dirname "$prefix")"
+    (
+        flock 9
+        if [ ! -e "$ready" ]; then
+            echo "wine-run.sh: making the Wine prefix $prefix" >&2
+            rm -rf "$prefix" "$prefix.pristine" "$prefix.part"
+            WINEARCH=win64 timeout 1200 /usr/lib/wine/wine64 wineboot --init
+            /usr/lib/wine/wineserver64 -w
+            cp -a "$prefix" "$prefix.part"
+            touch "$prefix.part/.tarv-ready"
+            mv "$prefix.part" "$prefix.pristine"
+            touch "$ready"
+        fi
+    ) 9>"$prefix.lock"
+fi
+
 timeout "${WINE_TIMEOUT:-900}" "$loader" "$@"

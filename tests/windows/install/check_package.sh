@@ -2,13 +2,13 @@
 # check_package.sh CPACK CONFIG OUTDIR X86_BUILD NAME: makes the Windows zip with
 # CPack and checks that it holds exactly the package - both builds' DLLs, each of
 # its own architecture, the scripts and the readme, these with CRLF line ends.
-# Exits 77 (skip) when there is no 32-bit build to take the x86 DLLs from.
+# Fails when there is no 32-bit build to take the x86 DLLs from.
 set -eu
 cpack=$1 config=$2 out=$3 x86_build=$4 name=$5
 if [ ! -f "$x86_build/cmake_install.cmake" ]; then
-    echo "SKIPPED: no 32-bit build in $x86_build; build the windows-x86 preset first" \
+    echo "FAILED: no 32-bit build in $x86_build; build the windows-x86 preset first" \
          "(or point TARV_WINDOWS_X86_BUILD_DIR at one)" >&2
-    exit 77
+    exit 1
 fi
 rm -rf "$out"
 "$cpack" --config "$config" -B "$out"
