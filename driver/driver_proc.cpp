@@ -47,22 +47,13 @@ LRESULT Dialog(const CCodecWrapper* wrapper, LPARAM lParam1)
     return lParam1 == -1 ? ICERR_UNSUPPORTED : ICERR_ERROR;
 }
 
-CEncoder* EncoderOf(const CCodecWrapper* w)
-{
-    return w != nullptr ? w->m_encoder.get() : nullptr;
-}
-CDecoder* DecoderOf(const CCodecWrapper* w)
-{
-    return w != nullptr ? w->m_decoder.get() : nullptr;
-}
-
 // Messages that need an instance; `w` is null when the identifier is none of
 // this library's live instances, and the reply is then the one for no instance.
 LRESULT DispatchToInstance(CCodecWrapper* w, UINT message, LPARAM lParam1, LPARAM lParam2)
 {
     auto header = [](LPARAM p) { return Record<BITMAPINFOHEADER>(p); };
-    CEncoder* enc = EncoderOf(w);
-    CDecoder* dec = DecoderOf(w);
+    CEncoder* enc = w != nullptr ? w->m_encoder.get() : nullptr;
+    CDecoder* dec = w != nullptr ? w->m_decoder.get() : nullptr;
 
     switch (message) {
     case ICM_COMPRESS_GET_FORMAT:
