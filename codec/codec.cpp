@@ -3,7 +3,8 @@
 #include "entropy/allocation.h"
 
 #include <algorithm>
-#include <cstring>
+
+namespace tarv {
 
 // ---- SampleBuffer ------------------------------------------------------------
 
@@ -71,17 +72,17 @@ bool CCodec::FrameFits(int64_t width, int64_t height) const
     return samples >= 0 && 2 * samples + CRangeCoder16::kMaxTableBytes <= kMaxFrameQuantity;
 }
 
-int CCodec::Setup(const BITMAPINFOHEADER* header)
+int CCodec::Setup(const FrameFormat* format)
 {
-    if (header == nullptr)
+    if (format == nullptr)
         return 0;
-    if (header->biWidth == m_format.biWidth && header->biHeight == m_format.biHeight &&
+    if (format->width == m_format.width && format->height == m_format.height &&
         m_samples.data != nullptr && m_scratch.data != nullptr)
         return 1;
 
     Reset();
-    std::memcpy(&m_format, header, sizeof(m_format));
-    if (!ComputePlanes(m_format.biWidth, m_format.biHeight, m_plane)) {
+    m_format = *format;
+    if (!ComputePlanes(m_format.width, m_format.height, m_plane)) {
         Reset();
         return 0;
     }
@@ -99,20 +100,20 @@ void CCodec::Reset()
     m_samples.Free();
     m_scratch.Free();
     std::fill(m_plane, m_plane + 3, PlaneInfo{});
-    m_format = BITMAPINFOHEADER{};
+    m_format = FrameFormat{};
 }
 
-LRESULT CCodec::Prepare(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output)
+Status CCodec::Prepare(const FrameFormat* input, const FrameFormat* output)
 {
     if (input == nullptr)
-        return ICERR_ERROR;
+        return Status::Error;
     if (!CheckFormat(input, output))
-        return ICERR_BADFORMAT;
+        return Status::BadFormat;
     if (!m_coder.HasTable() && !m_coder.AllocateTable()) {
         Reset();
-        return ICERR_MEMORY;
+        return Status::Memory;
     }
-    return Setup(input) ? ICERR_OK : ICERR_MEMORY;
+    return Setup(input) ? Status::Ok : Status::Memory;
 }
 
 // ---- CEncoder ----------------------------------------------------------------
@@ -123,62 +124,48 @@ void CEncoder::EndStream()
     m_coder.FreeTable();
 }
 
-LRESULT CEncoder::CompressFrame(const ICCOMPRESS* icc, DWORD fourcc)
+Status CEncoder::Compress(const FrameFormat& input, const uint8_t* pixels, uint8_t* output,
+                          uint32_t& length)
 {
-    if (icc == nullptr || icc->lpbiInput == nullptr || icc->lpInput == nullptr ||
-        icc->lpbiOutput == nullptr || icc->lpOutput == nullptr)
-        return ICERR_BADFORMAT;
-    const BITMAPINFOHEADER* in = icc->lpbiInput;
-    if (in->biSizeImage == 0 || !CheckFormat(in, nullptr))
-        return ICERR_BADFORMAT;
-    if (in->biWidth != m_format.biWidth || in->biHeight != m_format.biHeight)
-        return ICERR_BADFORMAT;
+    if (pixels == nullptr || output == nullptr || input.sizeImage == 0 ||
+        !CheckFormat(&input, nullptr))
+        return Status::BadFormat;
+    if (input.width != m_format.width || input.height != m_format.height)
+        return Status::BadFormat;
 
-    if (!SplitPlanes(m_samples.data, static_cast<const uint8_t*>(icc->lpInput), in))
-        return ICERR_ERROR;
+    if (!SplitPlanes(m_samples.data, pixels, &input))
+        return Status::Error;
     if (!Predict(m_samples.data, m_scratch.data))
-        return ICERR_ERROR;
-    uint32_t length = GetMaxCompressedSize(in->biWidth, in->biHeight);
-    if (!m_coder.Encode(static_cast<uint8_t*>(icc->lpOutput), length, m_samples.data,
-                        static_cast<uint32_t>(m_samples.count)))
-        return ICERR_ERROR;
-
-    // The two headers may be one record.
-    std::memmove(icc->lpbiOutput, in, sizeof(BITMAPINFOHEADER));
-    icc->lpbiOutput->biCompression = fourcc;
-    icc->lpbiOutput->biSizeImage = length;
-    if (icc->lpckid != nullptr)
-        *icc->lpckid = fourcc;
-    if (icc->lpdwFlags != nullptr)
-        *icc->lpdwFlags = AVIIF_KEYFRAME;
-    return ICERR_OK;
+        return Status::Error;
+    uint32_t size = std::min(length, GetMaxCompressedSize(input.width, input.height));
+    if (!m_coder.Encode(output, size, m_samples.data, static_cast<uint32_t>(m_samples.count)))
+        return Status::Error;
+    length = size;
+    return Status::Ok;
 }
 
-// ---- CDecoderTarv ------------------------------------------------------------
+// ---- CDecoder ----------------------------------------------------------------
 
-LRESULT CDecoderTarv::Decompress(const ICDECOMPRESS* icd)
+Status CDecoder::Decompress(const FrameFormat& input, const uint8_t* payload,
+                            const FrameFormat& output, uint8_t* pixels)
 {
-    if (icd == nullptr || icd->lpbiInput == nullptr || icd->lpInput == nullptr ||
-        icd->lpbiOutput == nullptr || icd->lpOutput == nullptr)
-        return ICERR_BADFORMAT;
-    const BITMAPINFOHEADER* in = icd->lpbiInput;
-    const BITMAPINFOHEADER* out = icd->lpbiOutput;
-    if (in->biSizeImage == 0 || !CheckFormat(in, out))
-        return ICERR_BADFORMAT;
-    const int64_t height = m_format.biHeight;
-    if (out->biWidth != m_format.biWidth || (out->biHeight != height && out->biHeight != -height))
-        return ICERR_BADFORMAT;
+    if (payload == nullptr || pixels == nullptr || input.sizeImage == 0 ||
+        !CheckFormat(&input, &output))
+        return Status::BadFormat;
+    const int64_t height = m_format.height;
+    if (output.width != m_format.width || (output.height != height && output.height != -height))
+        return Status::BadFormat;
 
     uint32_t count = static_cast<uint32_t>(m_samples.count);
-    if (!m_coder.Decode(static_cast<const uint8_t*>(icd->lpInput), in->biSizeImage, m_samples.data,
-                        count))
-        return ICERR_ERROR;
+    if (!m_coder.Decode(payload, input.sizeImage, m_samples.data, count))
+        return Status::Error;
     // A payload that stops short of the buffer (cut-short bytes, a small total)
     // would leave samples from an earlier frame in the picture: refuse it.
     if (count != 2 * static_cast<uint32_t>(m_samples.count))
-        return ICERR_ERROR;
+        return Status::Error;
     if (!Unpredict(m_samples.data, m_scratch.data))
-        return ICERR_ERROR;
-    return MergePlanes(static_cast<uint8_t*>(icd->lpOutput), m_samples.data, out) ? ICERR_OK
-                                                                                  : ICERR_ERROR;
+        return Status::Error;
+    return MergePlanes(pixels, m_samples.data, &output) ? Status::Ok : Status::Error;
 }
+
+} // namespace tarv

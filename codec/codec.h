@@ -13,10 +13,12 @@
 // is the variant's choice.
 #pragma once
 
+#include "codec/format.h"
 #include "entropy/range_coder.h"
-#include "platform/platform.h"
 
 #include <cstdint>
+
+namespace tarv {
 
 // Geometry of one plane.
 struct PlaneInfo {
@@ -57,28 +59,6 @@ constexpr int64_t RowBytes(int64_t w)
     return (2 * w + 15) / 16 * 16;
 }
 
-// Bytes of one packed frame row: width * (bitCount / 8), rounded up to 4.
-constexpr int64_t PackedRowBytes(int64_t width, int64_t bitCount)
-{
-    return (width * (bitCount / 8) + 3) / 4 * 4;
-}
-
-// The header of a packed (uncompressed) frame: one plane, the given format and
-// depth, and biSizeImage the bytes of all rows, whichever way up they lie.
-inline BITMAPINFOHEADER PackedFrameHeader(LONG width, LONG height, DWORD compression, WORD bitCount)
-{
-    BITMAPINFOHEADER h{};
-    h.biSize = sizeof h;
-    h.biWidth = width;
-    h.biHeight = height;
-    h.biPlanes = 1;
-    h.biBitCount = bitCount;
-    h.biCompression = compression;
-    const int64_t rows = height < 0 ? -int64_t{height} : height;
-    h.biSizeImage = static_cast<DWORD>(PackedRowBytes(width, bitCount) * rows);
-    return h;
-}
-
 // Fills the three plane records for a width x height frame: full size,
 // half width, half width and half height. False (records untouched) when a
 // dimension is negative or a stride or plane size exceeds kMaxFrameQuantity.
@@ -95,22 +75,21 @@ public:
     // Computed exactly in 64 bits so that no header can wrap it.
     virtual int64_t BufferSampleCount(int64_t plane0, int64_t plane1, int64_t plane2) const = 0;
     // Nonzero when the input format, with the output format or none, is acceptable.
-    virtual int CheckFormat(const BITMAPINFOHEADER* input,
-                            const BITMAPINFOHEADER* output) const = 0;
+    virtual int CheckFormat(const FrameFormat* input, const FrameFormat* output) const = 0;
 
-    // Builds the geometry and buffers for the header's size: 1 on success, 0 on
+    // Builds the geometry and buffers for the format's size: 1 on success, 0 on
     // failure (nothing allocated). The same size with buffers present is a no-op.
-    int Setup(const BITMAPINFOHEADER* header);
-    // Frees both buffers and zeroes the geometry and the stored header.
+    int Setup(const FrameFormat* format);
+    // Frees both buffers and zeroes the geometry and the stored format.
     void Reset();
-    // Configures the object for a stream: ICERR_OK, ICERR_ERROR (no input),
-    // ICERR_BADFORMAT (refused, nothing changes) or ICERR_MEMORY (left unconfigured).
-    LRESULT Prepare(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output);
+    // Configures the object for a stream: Ok, Error (no input), BadFormat
+    // (refused, nothing changes) or Memory (left unconfigured).
+    Status Prepare(const FrameFormat* input, const FrameFormat* output);
 
     const PlaneInfo& Plane(int index) const { return m_plane[index]; }
     const SampleBuffer& Samples() const { return m_samples; }
     const SampleBuffer& Scratch() const { return m_scratch; }
-    const BITMAPINFOHEADER& Format() const { return m_format; }
+    const FrameFormat& Format() const { return m_format; }
     bool HasTable() const { return m_coder.HasTable(); }
 
 protected:
@@ -123,49 +102,46 @@ protected:
     SampleBuffer m_samples;
     SampleBuffer m_scratch;
     PlaneInfo m_plane[3] = {};
-    BITMAPINFOHEADER m_format = {};
+    FrameFormat m_format = {};
 };
 
 class CEncoder : public CCodec {
 public:
     // Largest compressed frame for this size, in bytes. Callers check the
     // format first, so the size fits.
-    virtual uint32_t GetMaxCompressedSize(LONG width, LONG height) const = 0;
-    virtual LRESULT Compress(const ICCOMPRESS* icc) = 0;
+    virtual uint32_t GetMaxCompressedSize(int32_t width, int32_t height) const = 0;
     // Widen the packed input into the planes of `samples`.
-    virtual int SplitPlanes(uint16_t* samples, const uint8_t* input,
-                            const BITMAPINFOHEADER* header) = 0;
+    virtual int SplitPlanes(uint16_t* samples, const uint8_t* input, const FrameFormat* format) = 0;
     // Turn every plane into residuals, with `scratch` between the passes.
     virtual int Predict(uint16_t* samples, uint16_t* scratch) = 0;
 
+    // Compresses one packed frame of the configured size, described by `input`
+    // (sizeImage nonzero), into `output`. `length` is the room at `output` in
+    // and the payload's bytes out; a payload never takes more than
+    // GetMaxCompressedSize. BadFormat for a frame the configuration does not
+    // take, Error when a stage fails or the payload does not fit.
+    Status Compress(const FrameFormat& input, const uint8_t* pixels, uint8_t* output,
+                    uint32_t& length);
     // End of a compression stream: gives back the buffers and the table.
     void EndStream();
-
-protected:
-    // The family's frame compression; `fourcc` tags the compressed frame.
-    LRESULT CompressFrame(const ICCOMPRESS* icc, DWORD fourcc);
 };
 
 class CDecoder : public CCodec {
 public:
     // Bytes of a decompressed frame of this size.
-    virtual uint32_t GetDecompressedSize(LONG width, LONG height) const = 0;
-    virtual LRESULT Decompress(const ICDECOMPRESS* icd) = 0;
+    virtual uint32_t GetDecompressedSize(int32_t width, int32_t height) const = 0;
     // Narrow the planes of `samples` into the packed output.
     virtual int MergePlanes(uint8_t* output, const uint16_t* samples,
-                            const BITMAPINFOHEADER* header) = 0;
+                            const FrameFormat* format) = 0;
     // Turn the residuals of every plane back into samples.
     virtual int Unpredict(uint16_t* samples, uint16_t* scratch) = 0;
+
+    // Decompresses the payload of `input` (a compressed frame of the configured
+    // size, sizeImage its bytes) into packed pixels of the `output` format,
+    // whose height may have either sign. BadFormat for formats or sizes the
+    // configuration does not take, Error for a damaged payload.
+    Status Decompress(const FrameFormat& input, const uint8_t* payload, const FrameFormat& output,
+                      uint8_t* pixels);
 };
 
-// The Tarv family's encoder: the deliverable fixes the FourCC it writes.
-template <DWORD FourCC> class CEncoderTarv : public CEncoder {
-public:
-    static constexpr DWORD kFourCC = FourCC;
-    LRESULT Compress(const ICCOMPRESS* icc) override { return CompressFrame(icc, kFourCC); }
-};
-
-class CDecoderTarv : public CDecoder {
-public:
-    LRESULT Decompress(const ICDECOMPRESS* icd) override;
-};
+} // namespace tarv

@@ -9,6 +9,8 @@
 #define TARV_X86 0
 #endif
 
+namespace tarv {
+
 namespace {
 
 bool Empty(int32_t width, int32_t rows)
@@ -20,86 +22,6 @@ uint16_t Sub(uint16_t a, uint16_t b)
 {
     return static_cast<uint16_t>(a - b);
 }
-uint16_t Neg(uint16_t a)
-{
-    return static_cast<uint16_t>(-a);
-}
-
-} // namespace
-
-int PredictRows(const uint16_t* source, uint16_t* destination, int32_t width, int32_t rows,
-                uint32_t rowStep)
-{
-    if (source == nullptr || destination == nullptr)
-        return 0;
-    if (Empty(width, rows))
-        return 1;
-    for (int32_t r = 0; r < rows; ++r) {
-        const uint16_t* s = source + static_cast<size_t>(r) * rowStep;
-        uint16_t* d = destination + static_cast<size_t>(r) * rowStep;
-        d[0] = Neg(s[0]);
-        for (int32_t c = 1; c < width; ++c)
-            d[c] = Sub(s[c - 1], s[c]);
-    }
-    return 1;
-}
-
-int PredictColumns(const uint16_t* source, uint16_t* destination, int32_t width, int32_t rows,
-                   uint32_t rowStep)
-{
-    if (source == nullptr || destination == nullptr)
-        return 0;
-    if (Empty(width, rows))
-        return 1;
-    for (int32_t c = 0; c < width; ++c) {
-        const uint16_t* s = source + c;
-        uint16_t* d = destination + c;
-        d[0] = Neg(s[0]);
-        for (int32_t r = 1; r < rows; ++r) {
-            const size_t at = static_cast<size_t>(r) * rowStep;
-            d[at] = Sub(s[at - rowStep], s[at]);
-        }
-    }
-    return 1;
-}
-
-int UnpredictRows(const uint16_t* source, uint16_t* destination, int32_t width, int32_t rows,
-                  uint32_t rowStep)
-{
-    if (source == nullptr || destination == nullptr)
-        return 0;
-    if (Empty(width, rows))
-        return 1;
-    for (int32_t r = 0; r < rows; ++r) {
-        const uint16_t* s = source + static_cast<size_t>(r) * rowStep;
-        uint16_t* d = destination + static_cast<size_t>(r) * rowStep;
-        d[0] = Neg(s[0]);
-        for (int32_t c = 1; c < width; ++c)
-            d[c] = Sub(d[c - 1], s[c]);
-    }
-    return 1;
-}
-
-int UnpredictColumns(const uint16_t* source, uint16_t* destination, int32_t width, int32_t rows,
-                     uint32_t rowStep)
-{
-    if (source == nullptr || destination == nullptr)
-        return 0;
-    if (Empty(width, rows))
-        return 1;
-    for (int32_t c = 0; c < width; ++c) {
-        const uint16_t* s = source + c;
-        uint16_t* d = destination + c;
-        d[0] = Neg(s[0]);
-        for (int32_t r = 1; r < rows; ++r) {
-            const size_t at = static_cast<size_t>(r) * rowStep;
-            d[at] = Sub(d[at - rowStep], s[at]);
-        }
-    }
-    return 1;
-}
-
-namespace {
 
 // The plain C in-place kernels, and the scalar tails of the SIMD ones: from
 // column c on, with `left` the sample before c as it was before the pass.
@@ -258,3 +180,5 @@ int UnpredictPlanes(uint16_t* samples, uint16_t* scratch, const PlaneSpan* plane
     }
     return 1;
 }
+
+} // namespace tarv

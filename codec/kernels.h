@@ -1,30 +1,20 @@
-// Gradient prediction kernels on one plane of 16-bit samples.
+// Gradient prediction on the planes of 16-bit samples.
 //
-// The forward pair (PredictRows, then PredictColumns on its result) leaves
+// Prediction leaves, on each plane,
 //   residual[r][c] = x[r][c] - (x[r][c-1] + x[r-1][c] - x[r-1][c-1])   (mod 2^16)
-// with neighbours outside the plane taken as 0. Each pass alone negates its
-// difference, so the two negations cancel. The inverse pair (UnpredictRows, then
-// UnpredictColumns) restores x exactly: the passes work on different axes and
-// commute. The residual definition is part of the compressed format.
+// with neighbours outside the plane taken as 0, and its inverse restores x
+// exactly. The residual definition is part of the compressed format; the plain
+// two-pass kernels of reference/kernels.h are the model these are checked against.
 //
-// p[r][c] is p + r * rowStep + c. Source and destination must be different
-// buffers. Columns at `width` and beyond (row tails) are never read or written.
-// Each kernel returns 1, or 0 when a pointer is absent; a width or row count of 0
-// or less touches nothing.
+// p[r][c] is p + r * step + c. Columns at `width` and beyond (row tails) are
+// never read or written.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-int PredictRows(const uint16_t* source, uint16_t* destination, int32_t width, int32_t rows,
-                uint32_t rowStep);
-int PredictColumns(const uint16_t* source, uint16_t* destination, int32_t width, int32_t rows,
-                   uint32_t rowStep);
-int UnpredictRows(const uint16_t* source, uint16_t* destination, int32_t width, int32_t rows,
-                  uint32_t rowStep);
-int UnpredictColumns(const uint16_t* source, uint16_t* destination, int32_t width, int32_t rows,
-                     uint32_t rowStep);
+namespace tarv {
 
 // One plane inside the sample buffer: its first sample and its geometry.
 struct PlaneSpan {
@@ -34,15 +24,15 @@ struct PlaneSpan {
     uint32_t step; // samples from one row to the next
 };
 
-// The forward pair on each plane in turn: the residuals end where the planes
-// were. 1, or 0 when a buffer is absent. Row tails are not touched in either
-// buffer; what `scratch` holds afterwards is unspecified.
+// Prediction on each plane in turn: the residuals end where the planes were.
+// 1, or 0 when a buffer is absent. Row tails are not touched in either buffer;
+// what `scratch` holds afterwards is unspecified.
 int PredictPlanes(uint16_t* samples, uint16_t* scratch, const PlaneSpan* planes, size_t count);
-// The inverse pair on each plane in turn: the planes end where the residuals were.
+// The inverse on each plane in turn: the planes end where the residuals were.
 int UnpredictPlanes(uint16_t* samples, uint16_t* scratch, const PlaneSpan* planes, size_t count);
 
 // The optimised kernels behind PredictPlanes and UnpredictPlanes, one plane in
-// place, row by row in one pass: the same results as the pairs above.
+// place, row by row in one pass:
 //   predict:   residual[r][c] = d[r][c] - d[r-1][c] with d[r][c] = x[r][c] - x[r][c-1];
 //              `row` holds `width` samples (d of the previous row) and its old
 //              content does not matter.
@@ -59,3 +49,5 @@ struct PlaneKernels {
 std::span<const PlaneKernels> SupportedPlaneKernels();
 // The one PredictPlanes and UnpredictPlanes use: the last supported one.
 const PlaneKernels& ActivePlaneKernels();
+
+} // namespace tarv

@@ -32,14 +32,6 @@ LRESULT Open(LPARAM lParam2)
     return reinterpret_cast<LRESULT>(wrapper);
 }
 
-// Hosts begin streams without querying first, so a begin configures like a query.
-LRESULT Begin(CCodec* codec, LPARAM lParam1, LPARAM lParam2)
-{
-    if (codec == nullptr || lParam1 == 0)
-        return ICERR_OK;
-    return codec->Prepare(Record<BITMAPINFOHEADER>(lParam1), Record<BITMAPINFOHEADER>(lParam2));
-}
-
 LRESULT Dialog(const CCodecWrapper* wrapper, LPARAM lParam1)
 {
     if (wrapper == nullptr)
@@ -52,8 +44,8 @@ LRESULT Dialog(const CCodecWrapper* wrapper, LPARAM lParam1)
 LRESULT DispatchToInstance(CCodecWrapper* w, UINT message, LPARAM lParam1, LPARAM lParam2)
 {
     auto header = [](LPARAM p) { return Record<BITMAPINFOHEADER>(p); };
-    CEncoder* enc = w != nullptr ? w->m_encoder.get() : nullptr;
-    CDecoder* dec = w != nullptr ? w->m_decoder.get() : nullptr;
+    const bool enc = w != nullptr && w->m_encoder;
+    const bool dec = w != nullptr && w->m_decoder;
 
     switch (message) {
     case ICM_COMPRESS_GET_FORMAT:
@@ -61,23 +53,24 @@ LRESULT DispatchToInstance(CCodecWrapper* w, UINT message, LPARAM lParam1, LPARA
     case ICM_COMPRESS_GET_SIZE:
         return w == nullptr ? ICERR_ERROR : w->CompressGetSize(header(lParam1));
     case ICM_COMPRESS_QUERY:
-        return enc == nullptr ? ICERR_ERROR : enc->Prepare(header(lParam1), header(lParam2));
+        return enc ? w->CompressQuery(header(lParam1), header(lParam2)) : ICERR_ERROR;
     case ICM_COMPRESS_BEGIN:
-        return Begin(enc, lParam1, lParam2);
+        // Hosts begin streams without querying first, so a begin configures like a query.
+        return enc && lParam1 != 0 ? w->CompressQuery(header(lParam1), header(lParam2)) : ICERR_OK;
     case ICM_COMPRESS:
-        return enc == nullptr ? ICERR_ERROR : enc->Compress(Record<ICCOMPRESS>(lParam1));
+        return enc ? w->Compress(Record<ICCOMPRESS>(lParam1)) : ICERR_ERROR;
     case ICM_COMPRESS_END:
         return w == nullptr ? ICERR_ERROR : w->CompressEnd();
 
     case ICM_DECOMPRESS_GET_FORMAT:
-        return dec == nullptr ? ICERR_ERROR
-                              : w->DecompressGetFormat(header(lParam1), header(lParam2));
+        return dec ? w->DecompressGetFormat(header(lParam1), header(lParam2)) : ICERR_ERROR;
     case ICM_DECOMPRESS_QUERY:
-        return dec == nullptr ? ICERR_ERROR : dec->Prepare(header(lParam1), header(lParam2));
+        return dec ? w->DecompressQuery(header(lParam1), header(lParam2)) : ICERR_ERROR;
     case ICM_DECOMPRESS_BEGIN:
-        return Begin(dec, lParam1, lParam2);
+        return dec && lParam1 != 0 ? w->DecompressQuery(header(lParam1), header(lParam2))
+                                   : ICERR_OK;
     case ICM_DECOMPRESS:
-        return dec == nullptr ? ICERR_ERROR : dec->Decompress(Record<ICDECOMPRESS>(lParam1));
+        return dec ? w->Decompress(Record<ICDECOMPRESS>(lParam1)) : ICERR_ERROR;
     case ICM_DECOMPRESS_END:
         return w == nullptr ? ICERR_ERROR : ICERR_OK;
 

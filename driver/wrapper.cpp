@@ -1,6 +1,7 @@
 #include "driver/wrapper.h"
 
 #include "driver/library.h"
+#include "driver/records.h"
 #include "entropy/allocation.h"
 
 #include <cstring>
@@ -44,14 +45,65 @@ CCodecWrapper::~CCodecWrapper()
 int CCodecWrapper::CreateCodecs()
 {
     if (!m_encoder)
-        m_encoder.reset(NewLibraryEncoder());
+        m_encoder.reset(ThisLibrary().newEncoder());
     if (!m_decoder)
-        m_decoder.reset(NewLibraryDecoder());
+        m_decoder.reset(ThisLibrary().newDecoder());
     if (m_encoder && m_decoder)
         return 1;
     m_decoder.reset();
     m_encoder.reset();
     return 0;
+}
+
+LRESULT CCodecWrapper::CompressQuery(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output)
+{
+    if (!m_encoder)
+        return ICERR_ERROR;
+    return Reply(m_encoder->Prepare(HeaderFormat(input).get(), HeaderFormat(output).get()));
+}
+
+LRESULT CCodecWrapper::DecompressQuery(const BITMAPINFOHEADER* input,
+                                       const BITMAPINFOHEADER* output)
+{
+    if (!m_decoder)
+        return ICERR_ERROR;
+    return Reply(m_decoder->Prepare(HeaderFormat(input).get(), HeaderFormat(output).get()));
+}
+
+LRESULT CCodecWrapper::Compress(const ICCOMPRESS* icc)
+{
+    if (!m_encoder)
+        return ICERR_ERROR;
+    if (icc == nullptr || icc->lpbiInput == nullptr || icc->lpbiOutput == nullptr)
+        return ICERR_BADFORMAT;
+    // Hosts give a buffer of the proposed size, which the encoder never exceeds.
+    uint32_t length = UINT32_MAX;
+    const tarv::Status status =
+        m_encoder->Compress(FormatOf(*icc->lpbiInput), static_cast<const uint8_t*>(icc->lpInput),
+                            static_cast<uint8_t*>(icc->lpOutput), length);
+    if (status != tarv::Status::Ok)
+        return Reply(status);
+    const DWORD fourcc = ThisLibrary().fourccValue;
+    // The two headers may be one record.
+    std::memmove(icc->lpbiOutput, icc->lpbiInput, sizeof(BITMAPINFOHEADER));
+    icc->lpbiOutput->biCompression = fourcc;
+    icc->lpbiOutput->biSizeImage = length;
+    if (icc->lpckid != nullptr)
+        *icc->lpckid = fourcc;
+    if (icc->lpdwFlags != nullptr)
+        *icc->lpdwFlags = AVIIF_KEYFRAME;
+    return ICERR_OK;
+}
+
+LRESULT CCodecWrapper::Decompress(const ICDECOMPRESS* icd)
+{
+    if (!m_decoder)
+        return ICERR_ERROR;
+    if (icd == nullptr || icd->lpbiInput == nullptr || icd->lpbiOutput == nullptr)
+        return ICERR_BADFORMAT;
+    return Reply(
+        m_decoder->Decompress(FormatOf(*icd->lpbiInput), static_cast<const uint8_t*>(icd->lpInput),
+                              FormatOf(*icd->lpbiOutput), static_cast<uint8_t*>(icd->lpOutput)));
 }
 
 LRESULT CCodecWrapper::CompressEnd()
@@ -71,11 +123,11 @@ LRESULT CCodecWrapper::CompressGetFormat(const BITMAPINFOHEADER* input,
         return kHeaderBytes;
     if (input == nullptr)
         return ICERR_ERROR;
-    if (!m_encoder->CheckFormat(input, nullptr))
+    if (!m_encoder->CheckFormat(HeaderFormat(input).get(), nullptr))
         return ICERR_BADFORMAT;
     const uint32_t maxSize = m_encoder->GetMaxCompressedSize(input->biWidth, input->biHeight);
     CopyHeader(output, input);
-    output->biCompression = ThisLibrary().fourcc;
+    output->biCompression = ThisLibrary().fourccValue;
     // Hosts size their output buffers from this proposal, and a frame that does
     // not compress takes up to the largest compressed size.
     output->biSizeImage = maxSize;
@@ -88,7 +140,7 @@ LRESULT CCodecWrapper::CompressGetSize(const BITMAPINFOHEADER* input) const
         return 0;
     if (input == nullptr)
         return ICERR_ERROR;
-    if (!m_encoder->CheckFormat(input, nullptr))
+    if (!m_encoder->CheckFormat(HeaderFormat(input).get(), nullptr))
         return ICERR_BADFORMAT;
     return static_cast<LRESULT>(m_encoder->GetMaxCompressedSize(input->biWidth, input->biHeight));
 }
@@ -104,15 +156,15 @@ LRESULT CCodecWrapper::DecompressGetFormat(const BITMAPINFOHEADER* input,
         return ICERR_ERROR;
     // The output record is where the proposal goes, not a format to judge:
     // hosts hand over blank records here.
-    if (!m_decoder->CheckFormat(input, nullptr))
+    if (!m_decoder->CheckFormat(HeaderFormat(input).get(), nullptr))
         return ICERR_BADFORMAT;
-    const LibraryIdentity& library = ThisLibrary();
+    const tarv::VariantInfo& library = ThisLibrary();
     const uint32_t size = m_decoder->GetDecompressedSize(input->biWidth, input->biHeight);
     CopyHeader(output, input);
-    output->biCompression = library.decodedCompression;
+    output->biCompression = library.rawFormats[0];
     // The variant's own depth, so the decoder accepts its own proposal and the
     // row length agrees with biSizeImage.
-    output->biBitCount = library.decodedBitCount;
+    output->biBitCount = library.bitCount;
     output->biSizeImage = size;
     return ICERR_OK;
 }
@@ -121,7 +173,7 @@ CCodecWrapper* CreateWrapper(ICOPEN* open)
 {
     if (open != nullptr && open->fccType != kFourCC_vidc)
         return nullptr;
-    CCodecWrapper* wrapper = NewObject<CCodecWrapper>();
+    CCodecWrapper* wrapper = tarv::NewObject<CCodecWrapper>();
     if (wrapper == nullptr || !wrapper->CreateCodecs()) {
         delete wrapper;
         if (open != nullptr)
@@ -137,17 +189,17 @@ LRESULT GetInfo(ICINFO* info, DWORD size)
 {
     if (size < kInfoBytes)
         return ICERR_ERROR;
-    const LibraryIdentity& library = ThisLibrary();
+    const tarv::VariantInfo& library = ThisLibrary();
     info->dwSize = kInfoBytes;
     info->fccType = kFourCC_vidc;
-    info->fccHandler = library.fourcc;
+    info->fccHandler = library.fourccValue;
     info->dwFlags = 0;
     info->dwVersion = kDriverVersion;
     info->dwVersionICM = ICVERSION;
-    const char16_t name[5] = {static_cast<char16_t>(library.fourcc & 0xFF),
-                              static_cast<char16_t>((library.fourcc >> 8) & 0xFF),
-                              static_cast<char16_t>((library.fourcc >> 16) & 0xFF),
-                              static_cast<char16_t>(library.fourcc >> 24), 0};
+    const char16_t name[5] = {static_cast<char16_t>(library.fourccValue & 0xFF),
+                              static_cast<char16_t>((library.fourccValue >> 8) & 0xFF),
+                              static_cast<char16_t>((library.fourccValue >> 16) & 0xFF),
+                              static_cast<char16_t>(library.fourccValue >> 24), 0};
     CopyText(info->szName, name, 5);
     CopyText(info->szDescription, library.description, TextUnits(library.description));
     return kInfoBytes;

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+namespace tarv {
+
 namespace {
 
 // Atomic because the encoder and the decoder may serve two threads at once; the
@@ -29,3 +31,5 @@ long AllocationCount() noexcept
 {
     return g_allocations.load(std::memory_order_relaxed);
 }
+
+} // namespace tarv

@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <new>
 
+namespace tarv {
+
 // Counts one allocation; false when the test hook has chosen this one to fail.
 bool AllocationAllowed() noexcept;
 
@@ -33,3 +35,5 @@ template <class T> T* NewArray(size_t n, bool zeroed)
         return nullptr;
     return zeroed ? new (std::nothrow) T[n]() : new (std::nothrow) T[n];
 }
+
+} // namespace tarv

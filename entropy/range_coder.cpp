@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace tarv {
+
 namespace {
 
 uint32_t ReadLE32(const uint8_t* p)
@@ -68,88 +70,38 @@ private:
 };
 
 // Adds 1 to the number the bytes before `end` form: 0xFF bytes turn to 0 and
-// the carry moves on, as the held-back scheme would settle them.
+// the carry moves on, up to the first byte that is not 0xFF.
 void PropagateCarry(uint8_t* begin, uint8_t* end)
 {
     while (end != begin && ++*--end == 0) {
     }
 }
 
+// Coded byte i of `size`; those past the payload's end read as 0.
+uint32_t CodedByte(const uint8_t* coded, uint32_t size, uint32_t i)
+{
+    return i < size ? coded[i] : 0u;
+}
+
+// The decoder's byte-wise renormalisation: while range < 2^24, both shift left
+// by 8 and the next coded byte enters low. `taken` counts the bytes taken after
+// the first four and stops at `size`, after which only zeros enter; false once
+// it is there, when the coded bytes have run out.
+bool ShiftInBytes(uint32_t& low, uint32_t& range, const uint8_t* coded, uint32_t size,
+                  uint32_t& taken)
+{
+    while (range < CRangeCoder16::kRangeBottom) {
+        low <<= 8;
+        range <<= 8;
+        if (taken < size) {
+            low |= CodedByte(coded, size, 4 + taken);
+            ++taken;
+        }
+    }
+    return taken != size;
+}
+
 } // namespace
-
-// ---- CRangeCoderStream -----------------------------------------------------
-
-CRangeCoderStream::~CRangeCoderStream()
-{
-    Flush();
-}
-
-int CRangeCoderStream::Attach(uint8_t* buffer, uint64_t capacity)
-{
-    if (m_buffer != nullptr || m_capacity != 0 || buffer == nullptr || capacity == 0)
-        return 0;
-    m_buffer = buffer;
-    m_capacity = capacity;
-    m_length = 0;
-    return 1;
-}
-
-void CRangeCoderStream::Write(uint8_t b)
-{
-    if (m_length >= m_capacity) {
-        m_refused = true;
-        return;
-    }
-    m_buffer[m_length++] = b;
-}
-
-void CRangeCoderStream::WriteRun(uint8_t b, uint32_t n)
-{
-    for (uint32_t i = 0; i < n; ++i)
-        Write(b);
-}
-
-void CRangeCoderStream::PutByte(uint8_t b)
-{
-    if (b == 0xFF) {
-        if (m_hasCache)
-            ++m_pendingFF;
-        else
-            Write(0xFF);
-        return;
-    }
-    if (m_hasCache) {
-        Write(m_cache);
-        WriteRun(0xFF, m_pendingFF);
-        m_pendingFF = 0;
-    } else {
-        m_hasCache = 1;
-    }
-    m_cache = b;
-}
-
-void CRangeCoderStream::Carry()
-{
-    ++m_cache;
-    if (m_pendingFF != 0) {
-        // The run of 0xFF wraps to zeros; its last byte becomes the held one.
-        Write(m_cache);
-        WriteRun(0x00, m_pendingFF - 1);
-        m_pendingFF = 0;
-        m_cache = 0;
-    }
-}
-
-void CRangeCoderStream::Flush()
-{
-    if (m_hasCache) {
-        Write(m_cache);
-        m_hasCache = 0;
-        m_cache = 0;
-    }
-    WriteRun(0xFF, m_pendingFF);
-    m_pendingFF = 0;
-}
 
 // ---- CRangeCoder16: table ------------------------------------------------
 
@@ -279,124 +231,31 @@ int CRangeCoder16::Encode(uint8_t* output, uint32_t& length, const uint16_t* sam
     return 1;
 }
 
-int CRangeCoder16::EncodeReference(uint8_t* output, uint32_t& length, const uint16_t* samples,
-                                   uint32_t count)
-{
-    // The encoder indexes the table by sample value, so it needs every value.
-    if (!m_table || output == nullptr || samples == nullptr || m_symbolCount < kAlphabetSize)
-        return 0;
-
-    m_stream.reset(NewObject<CRangeCoderStream>());
-    if (!m_stream)
-        return 0;
-    if (!m_stream->Attach(output, length)) {
-        m_stream.reset();
-        return 0;
-    }
-
-    SymbolRecord* table = m_table.get();
-    for (uint32_t v = 0; v < m_symbolCount; ++v)
-        table[v] = SymbolRecord{v, 0, 0};
-    for (uint32_t i = 0; i < count; ++i)
-        ++table[samples[i]].freq;
-    uint32_t used = table[0].freq != 0 ? 1 : 0;
-    for (uint32_t v = 1; v < m_symbolCount; ++v) {
-        table[v].cumFreq = table[v - 1].cumFreq + table[v - 1].freq;
-        if (table[v].freq != 0)
-            ++used;
-    }
-
-    const int ok = WriteTable(used) && EncodeBlock(samples, count);
-    const uint64_t written = m_stream->Length();
-    m_stream.reset();
-    if (!ok)
-        return 0;
-    length = static_cast<uint32_t>(written);
-    return 1;
-}
-
-int CRangeCoder16::WriteTable(uint32_t used)
-{
-    CRangeCoderStream& sink = *m_stream;
-    for (int shift = 0; shift < 32; shift += 8)
-        sink.PutByte(static_cast<uint8_t>(used >> shift));
-
-    std::unique_ptr<SymbolRecord[]> present(NewArray<SymbolRecord>(m_symbolCount, false));
-    if (!present)
-        return 0;
-    uint32_t n = 0;
-    for (uint32_t v = 0; v < m_symbolCount; ++v) {
-        if (m_table[v].freq != 0)
-            present[n++] = m_table[v];
-    }
-    std::sort(present.get(), present.get() + n,
-              [](const SymbolRecord& a, const SymbolRecord& b) { return a.cumFreq < b.cumFreq; });
-    for (uint32_t i = 0; i < n; ++i) {
-        for (const uint32_t field : {present[i].symbol, present[i].cumFreq, present[i].freq}) {
-            for (int shift = 0; shift < 32; shift += 8)
-                sink.PutByte(static_cast<uint8_t>(field >> shift));
-        }
-    }
-    sink.Flush();
-    return sink.Refused() ? 0 : 1;
-}
-
-int CRangeCoder16::EncodeBlock(const uint16_t* samples, uint32_t count)
-{
-    CRangeCoderStream& sink = *m_stream;
-    m_low = 0;
-    m_range = kInitialRange;
-    for (uint32_t i = 0; i < count; ++i) {
-        const SymbolRecord& e = m_table[samples[i]];
-        const uint32_t r = m_range / count;
-        const uint32_t low = m_low + r * e.cumFreq;
-        m_range = r * e.freq;
-        if (m_range == 0)
-            return 0;
-        if (low < m_low)
-            sink.Carry();
-        m_low = low;
-        while (m_range < kRangeBottom) {
-            sink.PutByte(static_cast<uint8_t>(m_low >> 24));
-            m_low <<= 8;
-            m_range <<= 8;
-        }
-        if (sink.Refused())
-            return 0;
-    }
-    for (int i = 0; i < 4; ++i) {
-        sink.PutByte(static_cast<uint8_t>(m_low >> 24));
-        m_low <<= 8;
-    }
-    sink.Flush();
-    return sink.Refused() ? 0 : 1;
-}
-
 // ---- CRangeCoder16: decoder ----------------------------------------------
 
 int CRangeCoder16::Decode(const uint8_t* payload, uint32_t length, uint16_t* output,
                           uint32_t& count)
 {
-    return DecodeBlock(payload, length, output, count, true);
+    CodedBytes coded;
+    const Loaded loaded = LoadPayload(payload, length, output, count, coded);
+    if (loaded != Loaded::Samples)
+        return loaded == Loaded::NothingToDecode ? 1 : 0;
+    return PrepareLookup() ? DecodeWithLookup(coded, output, count)
+                           : DecodeWithSearch(coded, output, count);
 }
 
-int CRangeCoder16::DecodeReference(const uint8_t* payload, uint32_t length, uint16_t* output,
-                                   uint32_t& count)
-{
-    return DecodeBlock(payload, length, output, count, false);
-}
-
-int CRangeCoder16::DecodeBlock(const uint8_t* payload, uint32_t length, uint16_t* output,
-                               uint32_t& count, bool allowFast)
+CRangeCoder16::Loaded CRangeCoder16::LoadPayload(const uint8_t* payload, uint32_t length,
+                                                 const uint16_t* output, uint32_t& count,
+                                                 CodedBytes& coded)
 {
     if (!m_table || output == nullptr || payload == nullptr)
-        return 0;
+        return Loaded::Failed;
     if (length < kCountBytes)
-        return 0;
+        return Loaded::Failed;
     const uint32_t n = ReadLE32(payload);
     const uint64_t tableEnd = kCountBytes + kRecordBytes * n;
     if (n > m_symbolCount || length < tableEnd)
-        return 0;
+        return Loaded::Failed;
 
     m_entryCount = n;
     m_total = 0;
@@ -406,54 +265,17 @@ int CRangeCoder16::DecodeBlock(const uint8_t* payload, uint32_t length, uint16_t
         m_total += m_table[i].freq;
     }
 
-    const uint8_t* coded = payload + tableEnd;
-    const uint32_t codedBytes = length - static_cast<uint32_t>(tableEnd);
-    // Coded bytes past the payload's end read as 0.
-    auto codedByte = [&](uint32_t i) -> uint32_t { return i < codedBytes ? coded[i] : 0u; };
-
-    m_low = codedByte(0) << 24 | codedByte(1) << 16 | codedByte(2) << 8 | codedByte(3);
+    coded = {payload + tableEnd, length - static_cast<uint32_t>(tableEnd)};
+    m_low = 0;
+    for (uint32_t i = 0; i < 4; ++i)
+        m_low = m_low << 8 | CodedByte(coded.data, coded.size, i);
     m_range = kInitialRange;
-    uint32_t decoded = 0;
 
-    if (codedBytes == 0 || m_total == 0) {
+    if (coded.size == 0 || m_total == 0) {
         count = 0;
-        return 1;
+        return Loaded::NothingToDecode;
     }
-    if (m_total > count)
-        return 0;
-
-    if (allowFast && PrepareLookup()) {
-        if (!DecodeSound(coded, codedBytes, output, decoded))
-            return 0;
-        count = 2 * decoded;
-        return 1;
-    }
-
-    // j counts the bytes taken after the first four. Its bound is all coded bytes,
-    // not those less four: the last samples of a complete payload may still need
-    // up to four zero shifts, and only a cut-short payload reaches the bound early.
-    uint32_t j = 0;
-    for (;;) {
-        if (!DecodeSymbol(output + decoded))
-            return 0;
-        ++decoded;
-        if (decoded == m_total)
-            break;
-        if (m_range == 0)
-            return 0;
-        while (m_range < kRangeBottom) {
-            m_low <<= 8;
-            m_range <<= 8;
-            if (j < codedBytes) {
-                m_low |= codedByte(4 + j);
-                ++j;
-            }
-        }
-        if (j == codedBytes)
-            break;
-    }
-    count = 2 * decoded;
-    return 1;
+    return m_total > count ? Loaded::Failed : Loaded::Samples;
 }
 
 bool CRangeCoder16::PrepareLookup()
@@ -488,14 +310,13 @@ bool CRangeCoder16::PrepareLookup()
     return true;
 }
 
-int CRangeCoder16::DecodeSound(const uint8_t* coded, uint32_t codedBytes, uint16_t* output,
-                               uint32_t& decoded)
+int CRangeCoder16::DecodeWithLookup(CodedBytes coded, uint16_t* output, uint32_t& count)
 {
     const SymbolRecord* table = m_table.get();
     const auto* buckets = reinterpret_cast<const uint16_t*>(m_scratch.get());
     const uint32_t total = m_total, shift = m_bucketShift;
     const Reciprocal perSample(total);
-    uint32_t low = m_low, range = m_range, j = 0, n = 0;
+    uint32_t low = m_low, range = m_range, taken = 0, n = 0;
     // The coder keeps the state of the last good sample, as the search does,
     // for a caller that goes on with DecodeSymbol.
     auto fail = [&] {
@@ -520,28 +341,42 @@ int CRangeCoder16::DecodeSound(const uint8_t* coded, uint32_t codedBytes, uint16
         if (n == total)
             break;
         // A sound table never makes the range 0: r * freq <= r * total <= range.
-        if (j + 8 <= codedBytes) {
-            const unsigned shiftOut = ShiftBytes(range);
-            const uint64_t window = static_cast<uint64_t>(low) << 32 | ReadBE32(coded + 4 + j);
-            low = static_cast<uint32_t>(window >> (32 - 8 * shiftOut));
-            range <<= 8 * shiftOut;
-            j += shiftOut;
+        if (taken + 8 <= coded.size) {
+            const unsigned shiftIn = ShiftBytes(range);
+            const uint64_t window =
+                static_cast<uint64_t>(low) << 32 | ReadBE32(coded.data + 4 + taken);
+            low = static_cast<uint32_t>(window >> (32 - 8 * shiftIn));
+            range <<= 8 * shiftIn;
+            taken += shiftIn;
             continue;
         }
-        while (range < kRangeBottom) {
-            low <<= 8;
-            range <<= 8;
-            if (j < codedBytes) {
-                low |= 4 + j < codedBytes ? coded[4 + j] : 0u;
-                ++j;
-            }
-        }
-        if (j == codedBytes)
+        if (!ShiftInBytes(low, range, coded.data, coded.size, taken))
             break;
     }
     m_low = low;
     m_range = range;
-    decoded = n;
+    count = 2 * n;
+    return 1;
+}
+
+int CRangeCoder16::DecodeWithSearch(CodedBytes coded, uint16_t* output, uint32_t& count)
+{
+    // taken counts the bytes after the first four. Its bound is all coded bytes,
+    // not those less four: the last samples of a complete payload may still need
+    // up to four zero shifts, and only a cut-short payload reaches the bound early.
+    uint32_t decoded = 0, taken = 0;
+    for (;;) {
+        if (!DecodeSymbol(output + decoded))
+            return 0;
+        ++decoded;
+        if (decoded == m_total)
+            break;
+        if (m_range == 0)
+            return 0;
+        if (!ShiftInBytes(m_low, m_range, coded.data, coded.size, taken))
+            break;
+    }
+    count = 2 * decoded;
     return 1;
 }
 
@@ -578,3 +413,5 @@ int CRangeCoder16::DecodeSymbol(uint16_t* output)
     }
     return 0;
 }
+
+} // namespace tarv

@@ -1,4 +1,4 @@
-// Static-model range coder over 16-bit samples.
+// Static-model range coder over 16-bit samples: the coder that ships.
 //
 // Payload (one block of samples, nothing else):
 //   N (u32 LE) | N x SymbolRecord {symbol, cumFreq, freq} (u32 LE each) | coded bytes (MSB first)
@@ -13,15 +13,13 @@
 //   r >= 1 and r * freq >= 1; the range can never reach 0. A larger block codes
 //   only while the range happens to stay >= T; when it does not, Encode fails.
 // - Carries: low keeps only its newest 32 bits, so a sum past 2^32 must add 1 to
-//   bytes already produced. The sink holds back the newest byte and the 0xFF run
-//   behind it: those are exactly the bytes a carry can change, since a carry stops
-//   at the first byte that is not 0xFF. Before the first shift the interval lies in
-//   [0, 2^31), so no carry can happen and the first byte shifted out is below 0x80;
-//   it is held back, PutByte always replaces the held byte and Carry always keeps
-//   one, so a carry always finds a held byte. The coded number never leaves the
-//   first interval, so the held byte plus a carry never passes 0xFF.
-// - Capacity: the sink never writes at or past its capacity. A refused byte makes
-//   Encode fail with the length argument unchanged.
+//   bytes already written: 0xFF bytes turn to 0 until the first byte that is not
+//   0xFF takes the 1. Before the first shift the interval lies in [0, 2^31), so
+//   no carry can happen and the first byte shifted out is below 0x80. The coded
+//   number never leaves the first interval, so a carry always stops inside the
+//   coded bytes and never reaches the table.
+// - Capacity: the encoder never writes at or past its capacity. A block that does
+//   not fit makes Encode fail with the length argument unchanged.
 // - The decoder checks whatever could move a read or a write outside its buffers:
 //   N against the table size, the length against the table, T against the output
 //   capacity, a zero quotient, the search index (kept in [0, N-1], at most 256
@@ -30,16 +28,16 @@
 //   samples, fails, or stops early, but never touches memory outside its buffers.
 // - Nothing throws: every allocation is non-throwing and a failure is a result 0.
 //
-// Fast paths (Encode, and Decode on a sound table) give the bytes and results of
-// the plain reference paths (EncodeReference, DecodeReference), which follow the
-// steps above literally:
+// Speed, without changing a byte or a result of the steps above (the plain model
+// in reference/range_coder.h follows them literally, and tests hold the two equal):
 // - r = range / T is a multiply by a 64-bit reciprocal of T, exact for every
 //   32-bit range and every T >= 2 (ceil(2^64 / T) times n, shifted down 64).
 // - The encoder writes bytes straight to the output and a carry walks back over
-//   the 0xFF bytes it turns to 0: the same bytes the held-back scheme settles on.
-//   Renormalisation shifts out clz(range) / 8 bytes at once, the count the loop
-//   would take; four bytes are stored and only those count, so the fast loop
-//   runs while four bytes of room remain and a byte-wise loop finishes.
+//   the 0xFF bytes it turns to 0. Renormalisation shifts out clz(range) / 8 bytes
+//   at once, the count the loop would take; four bytes are stored and only those
+//   count, so the fast loop runs while four bytes of room remain and a byte-wise
+//   loop finishes. The decoder likewise shifts its bytes in at once from a
+//   four-byte window while eight coded bytes remain, and one by one near the end.
 // - The decoder checks once per block that the loaded table is sound (first
 //   cumFreq 0, every freq above 0, each cumFreq the sum of those before, the
 //   total within 32 bits). Only then is the record found through a bucket table
@@ -51,47 +49,14 @@
 #include <cstdint>
 #include <memory>
 
+namespace tarv {
+
 struct SymbolRecord {
     uint32_t symbol;
     uint32_t cumFreq;
     uint32_t freq;
 };
 static_assert(sizeof(SymbolRecord) == 12, "a record is three packed 32-bit fields");
-
-// Byte sink for one encode. It holds back the newest byte and any 0xFF run behind
-// it until a byte arrives that settles them, so a carry can still reach them.
-class CRangeCoderStream {
-public:
-    CRangeCoderStream() = default;
-    CRangeCoderStream(const CRangeCoderStream&) = delete;
-    CRangeCoderStream& operator=(const CRangeCoderStream&) = delete;
-    virtual ~CRangeCoderStream();
-
-    // Binds the sink to a caller-owned buffer, once: 1 on success, 0 (and no
-    // change) if already bound or given no buffer or a zero capacity.
-    int Attach(uint8_t* buffer, uint64_t capacity);
-    void PutByte(uint8_t b);
-    // Adds 1 to the number formed by the held-back bytes.
-    void Carry();
-    // Writes every held-back byte.
-    void Flush();
-
-    // True once a byte had to be dropped because the buffer was full.
-    bool Refused() const { return m_refused; }
-    uint64_t Length() const { return m_length; }
-
-private:
-    void Write(uint8_t b);
-    void WriteRun(uint8_t b, uint32_t n);
-
-    int32_t m_hasCache = 0;
-    uint8_t m_cache = 0;
-    uint32_t m_pendingFF = 0;
-    uint8_t* m_buffer = nullptr;
-    uint64_t m_capacity = 0;
-    uint64_t m_length = 0;
-    bool m_refused = false;
-};
 
 class CRangeCoder16 {
 public:
@@ -121,31 +86,45 @@ public:
     // Codes `count` samples into `output`. `length` is the capacity in, the
     // payload length out; it is left unchanged on failure. 1 on success, 0 on failure.
     int Encode(uint8_t* output, uint32_t& length, const uint16_t* samples, uint32_t count);
-    // The same payload through the byte sink and the step-by-step loop: the
-    // model the fast path is checked against.
-    int EncodeReference(uint8_t* output, uint32_t& length, const uint16_t* samples, uint32_t count);
 
     // Decodes a payload of `length` bytes. `count` is the capacity of `output`
     // in samples in, twice the number of samples written out. 1 on success
     // (possibly fewer samples than the table's total when the coded bytes are
     // cut short), 0 on failure.
     int Decode(const uint8_t* payload, uint32_t length, uint16_t* output, uint32_t& count);
-    // The same results through the halving search alone, whatever the table.
-    int DecodeReference(const uint8_t* payload, uint32_t length, uint16_t* output, uint32_t& count);
-    // Decodes one sample with the loaded table; 1 on success, 0 on failure.
+    // Decodes one sample with the loaded table, by the halving search; 1 on
+    // success, 0 on failure.
     int DecodeSymbol(uint16_t* output);
 
 private:
-    int EncodeBlock(const uint16_t* samples, uint32_t count);
-    int WriteTable(uint32_t used);
     // Fills the table in symbol order from the samples: counts and cumulative
     // counts. Returns the number of values present, or 0 without scratch memory.
     uint32_t CountSamples(const uint16_t* samples, uint32_t count);
-    int DecodeBlock(const uint8_t* payload, uint32_t length, uint16_t* output, uint32_t& count,
-                    bool allowFast);
+
+    // The coded bytes of the payload being decoded: all that follows its table.
+    struct CodedBytes {
+        const uint8_t* data = nullptr;
+        uint32_t size = 0;
+    };
+    enum class Loaded { Failed, NothingToDecode, Samples };
+    // Decode up to its first sample: checks the arguments, loads the table, its
+    // total and the first four coded bytes. With nothing to decode (no coded
+    // bytes or a total of 0) `count` becomes 0; Samples means m_total samples
+    // fit in `count` and wait in `coded`.
+    Loaded LoadPayload(const uint8_t* payload, uint32_t length, const uint16_t* output,
+                       uint32_t& count, CodedBytes& coded);
     // True when the loaded table is sound, with the bucket table built for it.
     bool PrepareLookup();
-    int DecodeSound(const uint8_t* coded, uint32_t codedBytes, uint16_t* output, uint32_t& decoded);
+    // The two ways to the samples of a loaded payload, each setting `count` to
+    // twice the samples written: the bucket lookup for a sound table, and the
+    // halving search for any table.
+    int DecodeWithLookup(CodedBytes coded, uint16_t* output, uint32_t& count);
+    int DecodeWithSearch(CodedBytes coded, uint16_t* output, uint32_t& count);
+
+    // The plain model of reference/range_coder.h decodes through the search
+    // alone, so that tests can hold the lookup to it.
+    friend int DecodeReference(CRangeCoder16& coder, const uint8_t* payload, uint32_t length,
+                               uint16_t* output, uint32_t& count);
 
     // Scratch kept with the table between blocks. The encoder counts samples
     // in four sub-tables, so runs of one value do not wait on one counter; the
@@ -156,8 +135,6 @@ private:
     std::unique_ptr<uint32_t[]> m_scratch;
     uint32_t m_bucketShift = 0;
 
-    // Declared before the table so that destruction frees the table first.
-    std::unique_ptr<CRangeCoderStream> m_stream;
     std::unique_ptr<SymbolRecord[]> m_table;
     uint32_t m_symbolCount = 0;
     uint32_t m_range = 0;
@@ -165,3 +142,5 @@ private:
     uint32_t m_total = 0;
     uint32_t m_entryCount = 0;
 };
+
+} // namespace tarv

@@ -1,4 +1,4 @@
-// The tarvr variant: 24-bit RGB frames (BI_RGB or 'DIB ') to and from TRVR.
+// The rgb24 variant: 24-bit RGB frames (BI_RGB or 'DIB ') to and from TRVR.
 //
 // The sample buffer holds three planes after m_plane[0], back to back: red,
 // green, blue. Plane row y holds packed row y (rows in stored order); packed
@@ -6,26 +6,31 @@
 #pragma once
 
 #include "codec/codec.h"
+#include "codec/variant.h"
 
-inline constexpr DWORD kTarvRGB24FourCC = MakeFourCC('T', 'R', 'V', 'R');
-inline constexpr char16_t kTarvRGB24Description[] = u"Tarv Lossless Video Codec (RGB24)";
+namespace tarv {
 
-class CEncoderTarvRGB24 final : public CEncoderTarv<kTarvRGB24FourCC> {
+inline constexpr uint32_t kTarvRGB24FourCC = FourCC('T', 'R', 'V', 'R');
+inline constexpr uint32_t kFourCC_DIB = FourCC('D', 'I', 'B', ' ');
+
+extern const VariantInfo kRgb24;
+
+class CEncoderTarvRGB24 final : public CEncoder {
 public:
     int64_t BufferSampleCount(int64_t plane0, int64_t plane1, int64_t plane2) const override;
-    int CheckFormat(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output) const override;
-    uint32_t GetMaxCompressedSize(LONG width, LONG height) const override;
-    int SplitPlanes(uint16_t* samples, const uint8_t* input,
-                    const BITMAPINFOHEADER* header) override;
+    int CheckFormat(const FrameFormat* input, const FrameFormat* output) const override;
+    uint32_t GetMaxCompressedSize(int32_t width, int32_t height) const override;
+    int SplitPlanes(uint16_t* samples, const uint8_t* input, const FrameFormat* format) override;
     int Predict(uint16_t* samples, uint16_t* scratch) override;
 };
 
-class CDecoderTarvRGB24 final : public CDecoderTarv {
+class CDecoderTarvRGB24 final : public CDecoder {
 public:
     int64_t BufferSampleCount(int64_t plane0, int64_t plane1, int64_t plane2) const override;
-    int CheckFormat(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output) const override;
-    uint32_t GetDecompressedSize(LONG width, LONG height) const override;
-    int MergePlanes(uint8_t* output, const uint16_t* samples,
-                    const BITMAPINFOHEADER* header) override;
+    int CheckFormat(const FrameFormat* input, const FrameFormat* output) const override;
+    uint32_t GetDecompressedSize(int32_t width, int32_t height) const override;
+    int MergePlanes(uint8_t* output, const uint16_t* samples, const FrameFormat* format) override;
     int Unpredict(uint16_t* samples, uint16_t* scratch) override;
 };
+
+} // namespace tarv
