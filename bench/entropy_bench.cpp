@@ -9,6 +9,8 @@
 
 namespace {
 
+using tarv::CRangeCoder16;
+
 constexpr uint32_t kSamples = 4u << 20;
 
 // Two-sided geometric residuals wrapped to 16 bits: mostly values near 0 and

@@ -10,10 +10,10 @@
 // The frame is TARV_BENCH_PHOTO, or flower.png from Debian's libjxl-testdata,
 // scaled and cropped to 1920x1080; without either, FFmpeg's testsrc2 with grain.
 #include "codec/kernels.h"
-#include "tools/frame_coder.h"
+#include "reference/kernels.h"
+#include "reference/range_coder.h"
 #include "tools/media.h"
-#include "variants/rgb24/rgb24.h"
-#include "variants/yuy2/yuy2.h"
+#include "variants/frame_coder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -119,9 +119,9 @@ struct Stage {
     std::vector<uint8_t> coded;     // the coded bytes alone, with zero padding
     std::vector<uint32_t> cum, freq;
     Lookup lookup;
-    BITMAPINFOHEADER raw{}, compressed{};
-    std::unique_ptr<CEncoder> encoder;
-    std::unique_ptr<CDecoder> decoder;
+    tarv::FrameFormat raw{}, compressed{};
+    std::unique_ptr<tarv::CEncoder> encoder;
+    std::unique_ptr<tarv::CDecoder> decoder;
 };
 
 std::vector<tarv::FramePtr> Picture()
@@ -151,33 +151,22 @@ Stage& Get(tarv::Variant v)
     s.packed.resize(tarv::FrameBytes(v, kWidth, kHeight));
     tarv::ToPacked(v, kWidth, kHeight).Convert(picture[0].get(), s.packed.data());
 
-    const bool yuy2 = v == tarv::Variant::Yuy2;
-    s.raw = yuy2 ? PackedFrameHeader(kWidth, kHeight, kFourCC_YUY2, 16)
-                 : PackedFrameHeader(kWidth, kHeight, BI_RGB, 24);
-    if (yuy2) {
-        s.encoder = std::make_unique<CEncoderTarvYUV16>();
-        s.decoder = std::make_unique<CDecoderTarvYUV16>();
-    } else {
-        s.encoder = std::make_unique<CEncoderTarvRGB24>();
-        s.decoder = std::make_unique<CDecoderTarvRGB24>();
-    }
+    const tarv::VariantInfo& info = tarv::Info(v);
+    s.raw = tarv::PackedFrameFormat(kWidth, kHeight, info.rawFormats[0], info.bitCount);
+    s.encoder.reset(info.newEncoder());
+    s.decoder.reset(info.newDecoder());
     s.encoder->Prepare(&s.raw, nullptr);
-    s.payload.resize(s.encoder->GetMaxCompressedSize(kWidth, kHeight));
+    uint32_t length = s.encoder->GetMaxCompressedSize(kWidth, kHeight);
+    s.payload.resize(length);
+    s.encoder->Compress(s.raw, s.packed.data(), s.payload.data(), length);
+    s.payload.resize(length);
     s.compressed = s.raw;
-    ICCOMPRESS icc{};
-    DWORD ckid = 0, flags = 0;
-    icc.lpbiInput = &s.raw;
-    icc.lpInput = s.packed.data();
-    icc.lpbiOutput = &s.compressed;
-    icc.lpOutput = s.payload.data();
-    icc.lpckid = &ckid;
-    icc.lpdwFlags = &flags;
-    s.encoder->Compress(&icc);
-    s.payload.resize(s.compressed.biSizeImage);
+    s.compressed.compression = info.fourccValue;
+    s.compressed.sizeImage = length;
     s.decoder->Prepare(&s.compressed, &s.raw);
 
     // The residuals, as Compress codes them, and the model of the block.
-    const SampleBuffer& samples = s.encoder->Samples();
+    const tarv::SampleBuffer& samples = s.encoder->Samples();
     s.residual.assign(samples.data, samples.data + samples.count);
     s.cum.assign(65536, 0);
     s.freq.assign(65536, 0);
@@ -225,18 +214,11 @@ void BM_Compress(benchmark::State& state)
 {
     Stage& s = Get(VariantOf(state));
     std::vector<uint8_t> out(s.encoder->GetMaxCompressedSize(kWidth, kHeight));
-    BITMAPINFOHEADER header = s.raw;
-    DWORD ckid = 0, flags = 0;
-    ICCOMPRESS icc{};
-    icc.lpbiInput = &s.raw;
-    icc.lpInput = s.packed.data();
-    icc.lpbiOutput = &header;
-    icc.lpOutput = out.data();
-    icc.lpckid = &ckid;
-    icc.lpdwFlags = &flags;
-    for (auto _ : state)
-        if (s.encoder->Compress(&icc) != ICERR_OK)
+    for (auto _ : state) {
+        auto length = static_cast<uint32_t>(out.size());
+        if (s.encoder->Compress(s.raw, s.packed.data(), out.data(), length) != tarv::Status::Ok)
             state.SkipWithError("Compress failed");
+    }
     Counters(state, s);
 }
 
@@ -244,14 +226,9 @@ void BM_Decompress(benchmark::State& state)
 {
     Stage& s = Get(VariantOf(state));
     std::vector<uint8_t> out(s.packed.size());
-    BITMAPINFOHEADER raw = s.raw;
-    ICDECOMPRESS icd{};
-    icd.lpbiInput = &s.compressed;
-    icd.lpInput = s.payload.data();
-    icd.lpbiOutput = &raw;
-    icd.lpOutput = out.data();
     for (auto _ : state)
-        if (s.decoder->Decompress(&icd) != ICERR_OK)
+        if (s.decoder->Decompress(s.compressed, s.payload.data(), s.raw, out.data()) !=
+            tarv::Status::Ok)
             state.SkipWithError("Decompress failed");
     if (out != s.packed && s.variant == tarv::Variant::Rgb24)
         state.SkipWithError("decoded frame differs");
@@ -290,8 +267,8 @@ void BM_SpeedOfLightDecode(benchmark::State& state)
 void BM_CoderEncode(benchmark::State& state)
 {
     Stage& s = Get(VariantOf(state));
-    CRangeCoder16 coder;
-    coder.SetSymbolCount(CRangeCoder16::kAlphabetSize);
+    tarv::CRangeCoder16 coder;
+    coder.SetSymbolCount(tarv::CRangeCoder16::kAlphabetSize);
     coder.AllocateTable();
     std::vector<uint8_t> out(s.payload.size() + 1024);
     const bool reference = state.range(1) != 0;
@@ -299,7 +276,7 @@ void BM_CoderEncode(benchmark::State& state)
         auto length = static_cast<uint32_t>(out.size());
         const auto count = static_cast<uint32_t>(s.residual.size());
         const int ok = reference
-                           ? coder.EncodeReference(out.data(), length, s.residual.data(), count)
+                           ? tarv::EncodeReference(out.data(), length, s.residual.data(), count)
                            : coder.Encode(out.data(), length, s.residual.data(), count);
         if (!ok)
             state.SkipWithError("Encode failed");
@@ -310,17 +287,17 @@ void BM_CoderEncode(benchmark::State& state)
 void BM_CoderDecode(benchmark::State& state)
 {
     Stage& s = Get(VariantOf(state));
-    CRangeCoder16 coder;
-    coder.SetSymbolCount(CRangeCoder16::kAlphabetSize);
+    tarv::CRangeCoder16 coder;
+    coder.SetSymbolCount(tarv::CRangeCoder16::kAlphabetSize);
     coder.AllocateTable();
     std::vector<uint16_t> out(s.residual.size());
     const bool reference = state.range(1) != 0;
     for (auto _ : state) {
         auto count = static_cast<uint32_t>(out.size());
         const auto length = static_cast<uint32_t>(s.payload.size());
-        const int ok = reference
-                           ? coder.DecodeReference(s.payload.data(), length, out.data(), count)
-                           : coder.Decode(s.payload.data(), length, out.data(), count);
+        const int ok =
+            reference ? tarv::DecodeReference(coder, s.payload.data(), length, out.data(), count)
+                      : coder.Decode(s.payload.data(), length, out.data(), count);
         if (!ok)
             state.SkipWithError("Decode failed");
     }
@@ -334,39 +311,30 @@ void BM_Predict(benchmark::State& state)
     Stage& s = Get(VariantOf(state));
     const auto implementation = static_cast<size_t>(state.range(1));
     const bool reference = implementation == 0;
-    if (implementation > SupportedPlaneKernels().size()) {
+    if (implementation > tarv::SupportedPlaneKernels().size()) {
         state.SkipWithError("not supported on this processor");
         return;
     }
-    const PlaneKernels& kernels = SupportedPlaneKernels()[reference ? 0 : implementation - 1];
+    const tarv::PlaneKernels& kernels =
+        tarv::SupportedPlaneKernels()[reference ? 0 : implementation - 1];
     state.SetLabel(reference ? "reference" : kernels.name);
-    SampleBuffer work, scratch;
+    tarv::SampleBuffer work, scratch;
     work.Allocate(static_cast<int64_t>(s.residual.size()));
     scratch.Allocate(static_cast<int64_t>(s.residual.size()));
-    const PlaneInfo& p0 = s.encoder->Plane(0);
-    const PlaneInfo& p1 = s.encoder->Plane(1);
-    std::vector<PlaneSpan> spans;
-    if (s.variant == tarv::Variant::Yuy2) {
-        const size_t n0 = p0.size / 2, n1 = p1.size / 2;
-        spans = {{0, p0.width, p0.height, static_cast<uint32_t>(p0.stride / 2)},
-                 {n0, p1.width, p1.height, static_cast<uint32_t>(p1.stride / 2)},
-                 {n0 + n1, p1.width, p1.height, static_cast<uint32_t>(p1.stride / 2)}};
-    } else {
-        const size_t n0 = p0.size / 2;
-        for (size_t i = 0; i < 3; ++i)
-            spans.push_back({i * n0, p0.width, p0.height, static_cast<uint32_t>(p0.stride / 2)});
-    }
+    const tarv::PlaneInfo planes[3] = {s.encoder->Plane(0), s.encoder->Plane(1),
+                                       s.encoder->Plane(2)};
+    const auto spans = tarv::Info(s.variant).layout(planes);
     const bool inverse = state.range(2) != 0;
     for (auto _ : state) {
-        for (const PlaneSpan& p : spans) {
+        for (const tarv::PlaneSpan& p : spans) {
             uint16_t* x = work.data + p.offset;
             uint16_t* t = scratch.data + p.offset;
             if (reference && !inverse) {
-                PredictRows(x, t, p.width, p.rows, p.step);
-                PredictColumns(t, x, p.width, p.rows, p.step);
+                tarv::PredictRows(x, t, p.width, p.rows, p.step);
+                tarv::PredictColumns(t, x, p.width, p.rows, p.step);
             } else if (reference) {
-                UnpredictRows(x, t, p.width, p.rows, p.step);
-                UnpredictColumns(t, x, p.width, p.rows, p.step);
+                tarv::UnpredictRows(x, t, p.width, p.rows, p.step);
+                tarv::UnpredictColumns(t, x, p.width, p.rows, p.step);
             } else if (!inverse) {
                 kernels.predict(x, t, p.width, p.rows, p.step);
             } else {

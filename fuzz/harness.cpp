@@ -1,5 +1,6 @@
 #include "fuzz/harness.h"
 
+#include "codec/format.h"
 #include "variants/rgb24/rgb24.h"
 #include "variants/yuy2/yuy2.h"
 
@@ -17,20 +18,8 @@ namespace tarv_fuzz {
 
 namespace {
 
-const Driver kTarvr{TarvFuzz_tarvr_DriverProc,
-                    TarvFuzz_tarvr_ReleaseInstances,
-                    kTarvRGB24FourCC,
-                    {BI_RGB, kFourCC_DIB, BI_RGB},
-                    24,
-                    3,
-                    true};
-const Driver kTarvy{TarvFuzz_tarvy_DriverProc,
-                    TarvFuzz_tarvy_ReleaseInstances,
-                    kTarvYUY2FourCC,
-                    {kFourCC_YUY2, kFourCC_YUNV, kFourCC_V422},
-                    16,
-                    2,
-                    false};
+const Driver kTarvr{TarvFuzz_tarvr_DriverProc, TarvFuzz_tarvr_ReleaseInstances, tarv::kRgb24};
+const Driver kTarvy{TarvFuzz_tarvy_DriverProc, TarvFuzz_tarvy_ReleaseInstances, tarv::kYuy2};
 
 } // namespace
 
@@ -44,7 +33,7 @@ DWORD_PTR Open(const Driver& driver)
     ICOPEN open{};
     open.dwSize = sizeof open;
     open.fccType = kFourCC_vidc;
-    open.fccHandler = driver.compressed;
+    open.fccHandler = driver.Compressed();
     driver.proc(0, nullptr, DRV_LOAD, 0, 0);
     driver.proc(0, nullptr, DRV_ENABLE, 0, 0);
     const auto id = static_cast<DWORD_PTR>(driver.proc(0, nullptr, DRV_OPEN, 0, P(&open)));
@@ -83,7 +72,7 @@ void CheckInitialised(const void* p, size_t n)
 int64_t FrameBytes(const BITMAPINFOHEADER& h)
 {
     const int64_t rows = h.biHeight < 0 ? -static_cast<int64_t>(h.biHeight) : h.biHeight;
-    const int64_t row = PackedRowBytes(h.biWidth, h.biBitCount);
+    const int64_t row = tarv::PackedRowBytes(h.biWidth, h.biBitCount);
     return row < 0 ? 0 : row * rows;
 }
 
@@ -91,28 +80,8 @@ bool TooLargeToConfigure(const BITMAPINFOHEADER& h)
 {
     const int64_t w = h.biWidth < 0 ? -static_cast<int64_t>(h.biWidth) : h.biWidth;
     const int64_t rows = h.biHeight < 0 ? -static_cast<int64_t>(h.biHeight) : h.biHeight;
-    const int64_t plane = RowBytes(w) * rows;
+    const int64_t plane = tarv::RowBytes(w) * rows;
     return plane > (1 << 20) && plane <= (int64_t{1} << 31);
-}
-
-BITMAPINFOHEADER RawHeader(const Driver& driver, int32_t w, int32_t h)
-{
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof header;
-    header.biWidth = w;
-    header.biHeight = h;
-    header.biPlanes = 1;
-    header.biBitCount = driver.rawBits;
-    header.biCompression = driver.raw[0];
-    header.biSizeImage = static_cast<DWORD>(FrameBytes(header));
-    return header;
-}
-
-BITMAPINFOHEADER CompressedHeader(const Driver& driver, int32_t w, int32_t h)
-{
-    BITMAPINFOHEADER header = RawHeader(driver, w, h);
-    header.biCompression = driver.compressed;
-    return header;
 }
 
 Encoded CompressOrFail(const Driver& driver, DWORD_PTR id, const BITMAPINFOHEADER& in,
@@ -121,17 +90,12 @@ Encoded CompressOrFail(const Driver& driver, DWORD_PTR id, const BITMAPINFOHEADE
     BITMAPINFOHEADER input = in, output{};
     Block buffer(capacity);
     DWORD ckid = 0, flags = 0;
-    ICCOMPRESS icc{};
-    icc.lpbiInput = &input;
-    icc.lpInput = frame.data();
-    icc.lpbiOutput = &output;
-    icc.lpOutput = buffer.data();
-    icc.lpckid = &ckid;
-    icc.lpdwFlags = &flags;
+    ICCOMPRESS icc =
+        tarv_test::CompressRecord(&input, frame.data(), &output, buffer.data(), &ckid, &flags);
     Check(driver.proc(id, nullptr, ICM_COMPRESS, P(&icc), 0) == ICERR_OK,
           "a valid frame does not compress");
     Check(output.biSizeImage <= capacity, "the compressed size exceeds the output buffer");
-    Check(output.biCompression == driver.compressed && ckid == driver.compressed &&
+    Check(output.biCompression == driver.Compressed() && ckid == driver.Compressed() &&
               flags == AVIIF_KEYFRAME,
           "the compressed frame is not tagged as the library's key frame");
     CheckInitialised(buffer.data(), output.biSizeImage);

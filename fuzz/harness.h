@@ -3,8 +3,9 @@
 // layout of the message-sequence input (which the seeds write).
 #pragma once
 
-#include "codec/codec.h"
+#include "codec/variant.h"
 #include "platform/platform.h"
+#include "tests/support/headers.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -22,15 +23,21 @@ void TarvFuzz_tarvy_ReleaseInstances() noexcept;
 
 namespace tarv_fuzz {
 
-// One codec library and the formats it speaks.
+// One codec library and the variant it carries.
 struct Driver {
     LRESULT(WINAPI* proc)(DWORD_PTR, HDRVR, UINT, LPARAM, LPARAM);
     void (*unload)();
-    DWORD compressed;  // FourCC of its frames
-    DWORD raw[3];      // accepted uncompressed formats
-    WORD rawBits;      // bits a pixel of its proposed uncompressed format
-    int pixelBytes;    // meaningful bytes a pixel in a packed row
-    bool flipsTopDown; // a negative output height reverses the rows
+    const tarv::VariantInfo& variant;
+
+    DWORD Compressed() const { return variant.fourccValue; }
+    // Its uncompressed formats by a fuzz choice of three: the proposed one
+    // comes up again where the variant has only two.
+    DWORD Raw(unsigned choice) const
+    {
+        return variant.rawFormats[choice % 3 % variant.rawFormats.size()];
+    }
+    // Meaningful bytes a pixel in a packed row.
+    size_t PixelBytes() const { return variant.bitCount / 8u; }
 };
 
 // 0 is tarvr (RGB24), anything else tarvy (YUY2).
@@ -44,10 +51,7 @@ DWORD_PTR Open(const Driver& driver);
 // The same after loading the library afresh (every instance dropped).
 DWORD_PTR FreshOpen(const Driver& driver);
 
-template <typename T> LPARAM P(T* p)
-{
-    return reinterpret_cast<LPARAM>(p);
-}
+using tarv_test::P;
 
 // Writes why to stderr and aborts: a fault of the codec that no sanitizer sees.
 [[noreturn]] void Fail(const char* what);
@@ -116,8 +120,14 @@ bool TooLargeToConfigure(const BITMAPINFOHEADER& h);
 
 // The header a host would use for a frame of the driver's raw format (w x h,
 // 24-bit RGB or 16-bit YUY2), or of its compressed format.
-BITMAPINFOHEADER RawHeader(const Driver& driver, int32_t w, int32_t h);
-BITMAPINFOHEADER CompressedHeader(const Driver& driver, int32_t w, int32_t h);
+inline BITMAPINFOHEADER RawHeader(const Driver& driver, int32_t w, int32_t h)
+{
+    return tarv_test::RawHeader(driver.variant.variant, w, h);
+}
+inline BITMAPINFOHEADER CompressedHeader(const Driver& driver, int32_t w, int32_t h)
+{
+    return tarv_test::CompressedHeader(driver.variant.variant, w, h);
+}
 
 // A compressed frame and the header ICM_COMPRESS wrote for it.
 struct Encoded {

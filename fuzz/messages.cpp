@@ -208,7 +208,7 @@ private:
         h = (kind & 1) == kTemplateCompressed ? CompressedHeader(m_driver, w, height)
                                               : RawHeader(m_driver, w, height);
         if ((kind & 1) == kTemplateRaw)
-            h.biCompression = m_driver.raw[(kind >> 1) % 3];
+            h.biCompression = m_driver.Raw(kind >> 1);
         if ((kind & 0x80) != 0)
             h.biHeight = -height;
     }
@@ -230,7 +230,7 @@ private:
                                ? MakeFourCC(static_cast<char>(p.a), static_cast<char>(p.b),
                                             static_cast<char>(p.c), '!')
                                : kFourCC_vidc;
-            const DWORD handlers[3] = {0, m_driver.compressed, m_driver.raw[0]};
+            const DWORD handlers[3] = {0, m_driver.Compressed(), m_driver.Raw(0)};
             open.fccHandler = handlers[p.second % 3];
             open.dwVersion = ICVERSION;
             open.dwFlags = p.in;

@@ -3,6 +3,7 @@
 #include "entropy/range_coder.h"
 #include "fuzz/harness.h"
 #include "fuzz/targets.h"
+#include "variants/frame_coder.h"
 
 #include <algorithm>
 #include <array>
@@ -36,21 +37,18 @@ Bytes Picture(size_t n, uint32_t seed)
 
 std::string Name(const Driver& driver, Size s, const char* what)
 {
-    const char* library = driver.rawBits == 24 ? "tarvr" : "tarvy";
+    const char* library = driver.variant.library;
     return std::string(library) + "-" + std::to_string(s.w) + "x" + std::to_string(s.h) + what;
 }
 
-Encoded CompressedFrame(const Driver& driver, Size s, uint32_t seed)
+Bytes CompressedFrame(const Driver& driver, Size s, uint32_t seed)
 {
-    const DWORD_PTR id = FreshOpen(driver);
-    BITMAPINFOHEADER in = RawHeader(driver, s.w, s.h);
-    const Bytes pixels = Picture(in.biSizeImage, seed);
-    Block frame(pixels.size());
-    std::copy(pixels.begin(), pixels.end(), frame.data());
-    const LRESULT capacity = driver.proc(id, nullptr, ICM_COMPRESS_GET_SIZE, P(&in), 0);
-    Check(capacity > 0 && driver.proc(id, nullptr, ICM_COMPRESS_BEGIN, P(&in), 0) == ICERR_OK,
+    const tarv::Variant v = driver.variant.variant;
+    const Bytes pixels = Picture(tarv::FrameBytes(v, s.w, s.h), seed);
+    Bytes payload;
+    Check(tarv::FrameEncoder(v, s.w, s.h).Encode(pixels.data(), payload),
           "a seed frame is refused");
-    return CompressOrFail(driver, id, in, frame, static_cast<size_t>(capacity));
+    return payload;
 }
 
 void RangeDecoderSeeds(std::vector<Seed>& seeds)
@@ -74,8 +72,8 @@ void RangeDecoderSeeds(std::vector<Seed>& seeds)
     blocks[3].samples.assign(100, 0xFFFF);
 
     for (const Block16& block : blocks) {
-        CRangeCoder16 coder;
-        coder.SetSymbolCount(CRangeCoder16::kAlphabetSize);
+        tarv::CRangeCoder16 coder;
+        coder.SetSymbolCount(tarv::CRangeCoder16::kAlphabetSize);
         Check(coder.AllocateTable() != 0, "no table for a seed");
         const auto count = static_cast<uint32_t>(block.samples.size());
         Bytes payload(4 + 14 * static_cast<size_t>(count) + 64);
@@ -96,17 +94,17 @@ void FrameSeeds(std::vector<Seed>& seeds)
         const Driver& driver = DriverFor(variant);
         uint32_t seed = 1;
         for (const Size s : kSizes) {
-            const Encoded encoded = CompressedFrame(driver, s, seed++);
+            const Bytes payload = CompressedFrame(driver, s, seed++);
             // Query with the output header, begin, decompress.
             Bytes input = {static_cast<uint8_t>(variant | 2), static_cast<uint8_t>(s.w),
                            static_cast<uint8_t>(s.h), 0};
-            input.insert(input.end(), encoded.payload.begin(), encoded.payload.end());
+            input.insert(input.end(), payload.begin(), payload.end());
             seeds.push_back(Seed{"fuzz_decompress", Name(driver, s, ""), input});
 
-            BITMAPINFOHEADER raw = RawHeader(driver, s.w, s.h);
             Bytes frame = {static_cast<uint8_t>(variant | 0x40), static_cast<uint8_t>(s.w - 1),
                            static_cast<uint8_t>(s.h - 1)};
-            const Bytes pixels = Picture(raw.biSizeImage, seed++);
+            const Bytes pixels =
+                Picture(tarv::FrameBytes(driver.variant.variant, s.w, s.h), seed++);
             frame.insert(frame.end(), pixels.begin(), pixels.end());
             seeds.push_back(Seed{"fuzz_roundtrip", Name(driver, s, ""), frame});
         }

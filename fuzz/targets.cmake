@@ -8,26 +8,27 @@
 # reaches it. A new global defined in driver/ or a library binding shows up as
 # a duplicate symbol at link time and belongs in this list.
 set(tarv_fuzz_renamed DriverProc g_instances CInstanceTable ReleaseInstances CCodecWrapper
-                      CreateWrapper GetInfo ThisLibrary NewLibraryEncoder NewLibraryDecoder)
+                      CreateWrapper GetInfo ThisLibrary)
 
-function(tarv_fuzz_driver library binding variant)
+function(tarv_fuzz_driver library variant)
     set(definitions)
     foreach(name IN LISTS tarv_fuzz_renamed)
         list(APPEND definitions ${name}=TarvFuzz_${library}_${name})
     endforeach()
     add_library(tarv_fuzz_${library} STATIC ${PROJECT_SOURCE_DIR}/driver/driver_proc.cpp
                                             ${PROJECT_SOURCE_DIR}/driver/instances.cpp
-                                            ${PROJECT_SOURCE_DIR}/driver/wrapper.cpp ${binding})
+                                            ${PROJECT_SOURCE_DIR}/driver/wrapper.cpp
+                                            ${PROJECT_SOURCE_DIR}/driver/${library}_library.cpp)
     target_compile_definitions(tarv_fuzz_${library} PRIVATE ${definitions})
     target_link_libraries(tarv_fuzz_${library} PUBLIC ${variant} PRIVATE tarv_warnings)
 endfunction()
 
-tarv_fuzz_driver(tarvr ${PROJECT_SOURCE_DIR}/variants/rgb24/tarvr_library.cpp tarv_rgb24)
-tarv_fuzz_driver(tarvy ${PROJECT_SOURCE_DIR}/variants/yuy2/tarvy_library.cpp tarv_yuy2)
+tarv_fuzz_driver(tarvr tarv_rgb24)
+tarv_fuzz_driver(tarvy tarv_yuy2)
 
 add_library(tarv_fuzz_targets STATIC
             ${PROJECT_SOURCE_DIR}/fuzz/targets.cpp ${PROJECT_SOURCE_DIR}/fuzz/messages.cpp
             ${PROJECT_SOURCE_DIR}/fuzz/seeds.cpp ${PROJECT_SOURCE_DIR}/fuzz/harness.cpp)
 target_include_directories(tarv_fuzz_targets PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(tarv_fuzz_targets PUBLIC tarv_entropy tarv_fuzz_tarvr tarv_fuzz_tarvy
-                                        PRIVATE tarv_warnings)
+target_link_libraries(tarv_fuzz_targets PUBLIC tarv_test_support tarv_fuzz_tarvr tarv_fuzz_tarvy
+                                        PRIVATE tarv_reference tarv_warnings)

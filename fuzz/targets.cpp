@@ -1,7 +1,7 @@
 #include "fuzz/targets.h"
 
-#include "entropy/range_coder.h"
 #include "fuzz/harness.h"
+#include "reference/range_coder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,6 +9,8 @@
 namespace tarv_fuzz {
 
 namespace {
+
+using tarv::CRangeCoder16;
 
 constexpr uint32_t kMaxDecoderCapacity = 1u << 20;
 
@@ -50,7 +52,7 @@ int RangeDecoder(const uint8_t* data, size_t size)
     }
     // The fast path and the plain halving search agree on everything.
     const int expectedRc =
-        reference.DecodeReference(payload.data(), length, expected.get(), expectedCount);
+        tarv::DecodeReference(reference, payload.data(), length, expected.get(), expectedCount);
     Check(rc == expectedRc, "Decode and DecodeReference return differently");
     Check(!rc || count == expectedCount, "Decode and DecodeReference count differently");
     Check(std::equal(output.get(), output.get() + capacity, expected.get()),
@@ -91,7 +93,7 @@ int Decompress(const uint8_t* data, size_t size)
     if ((form & 1) != 0)
         out.biHeight = -h;
     const unsigned compression = (form >> 3) & 3;
-    out.biCompression = compression < 3 ? driver.raw[compression] : kGarbage;
+    out.biCompression = compression < 3 ? driver.Raw(compression) : kGarbage;
     if ((form >> 5) != 0)
         out.biBitCount = kBits[form >> 5];
     out.biSizeImage = static_cast<DWORD>(FrameBytes(out));
@@ -110,15 +112,11 @@ int Decompress(const uint8_t* data, size_t size)
     std::copy(payload.begin(), payload.end(), source.data());
     Block target(static_cast<size_t>(FrameBytes(out)));
     BITMAPINFOHEADER frameIn = in, frameOut = out;
-    ICDECOMPRESS icd{};
-    icd.lpbiInput = &frameIn;
-    icd.lpInput = source.data();
-    icd.lpbiOutput = &frameOut;
-    icd.lpOutput = target.data();
+    ICDECOMPRESS icd =
+        tarv_test::DecompressRecord(&frameIn, source.data(), &frameOut, target.data());
     if (driver.proc(id, nullptr, ICM_DECOMPRESS, P(&icd), 0) == ICERR_OK && h > 0) {
         const size_t row = target.size() / static_cast<size_t>(h);
-        const size_t pixels =
-            static_cast<size_t>(std::max(out.biWidth, 0)) * static_cast<size_t>(driver.pixelBytes);
+        const size_t pixels = static_cast<size_t>(std::max(out.biWidth, 0)) * driver.PixelBytes();
         for (size_t y = 0; y < static_cast<size_t>(h); ++y)
             CheckInitialised(target.data() + y * row, std::min(pixels, row));
     }
@@ -141,8 +139,8 @@ int Roundtrip(const uint8_t* data, size_t size)
 
     static constexpr WORD kYUY2Bits[4] = {16, 24, 32, 16};
     BITMAPINFOHEADER in = RawHeader(driver, w, h);
-    in.biCompression = driver.raw[(form >> 4) % 3];
-    if (driver.rawBits == 16)
+    in.biCompression = driver.Raw(form >> 4);
+    if (driver.variant.bitCount == 16)
         in.biBitCount = kYUY2Bits[(form >> 2) & 3];
     in.biSizeImage = static_cast<DWORD>(FrameBytes(in));
     const bool topDown = (form & 2) != 0;
@@ -180,18 +178,15 @@ int Roundtrip(const uint8_t* data, size_t size)
     Block payload(first.payload.size());
     std::copy(first.payload.begin(), first.payload.end(), payload.data());
     Block picture(static_cast<size_t>(FrameBytes(decoded)));
-    ICDECOMPRESS icd{};
-    icd.lpbiInput = &compressed;
-    icd.lpInput = payload.data();
-    icd.lpbiOutput = &decoded;
-    icd.lpOutput = picture.data();
+    ICDECOMPRESS icd =
+        tarv_test::DecompressRecord(&compressed, payload.data(), &decoded, picture.data());
     Check(driver.proc(id, nullptr, ICM_DECOMPRESS, P(&icd), 0) == ICERR_OK,
           "a compressed frame does not decompress");
 
     const size_t inRow = frame.size() / static_cast<size_t>(h);
     const size_t outRow = picture.size() / static_cast<size_t>(h);
-    const size_t meaningful = static_cast<size_t>(w) * static_cast<size_t>(driver.pixelBytes);
-    const bool flipped = topDown && driver.flipsTopDown;
+    const size_t meaningful = static_cast<size_t>(w) * driver.PixelBytes();
+    const bool flipped = topDown && driver.variant.bottomUp;
     for (size_t y = 0; y < static_cast<size_t>(h); ++y) {
         const size_t d = flipped ? static_cast<size_t>(h) - 1 - y : y;
         Check(std::memcmp(frame.data() + y * inRow, picture.data() + d * outRow, meaningful) == 0,

@@ -119,7 +119,7 @@ int RunBench(const Options& options)
                 "enc fps", "dec ms/f", "dec fps", "bit-exact");
 
     bool exact = true;
-    for (const Variant v : {Variant::Yuy2, Variant::Rgb24}) {
+    for (const Variant v : AllVariants()) {
         if (options.codec && *options.codec != v)
             continue;
         if (!SizeSupported(v, width, height))

@@ -2,8 +2,8 @@
 // verification found a difference (or bench lost bit-exactness), 2 an error.
 #pragma once
 
-#include "tools/frame_coder.h"
 #include "tools/media.h"
+#include "variants/frame_coder.h"
 
 #include <optional>
 #include <string>

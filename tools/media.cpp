@@ -305,7 +305,7 @@ bool ToPacked::Convert(const AVFrame* frame, uint8_t* packed)
     const size_t bytes = PictureRowBytes(m_variant, m_width);
     const auto height = static_cast<size_t>(m_height);
     for (size_t y = 0; y < height; ++y) {
-        uint8_t* out = packed + (m_variant == Variant::Rgb24 ? height - 1 - y : y) * row;
+        uint8_t* out = packed + (Info(m_variant).bottomUp ? height - 1 - y : y) * row;
         std::memcpy(out, picture->data[0] + y * static_cast<size_t>(picture->linesize[0]), bytes);
         std::memset(out + bytes, 0, row - bytes);
     }
@@ -318,7 +318,7 @@ void PackedToFrame(Variant v, const uint8_t* packed, AVFrame* frame)
     const size_t picture = PictureRowBytes(v, frame->width);
     const auto height = static_cast<size_t>(frame->height);
     for (size_t y = 0; y < height; ++y) {
-        const uint8_t* in = packed + (v == Variant::Rgb24 ? height - 1 - y : y) * row;
+        const uint8_t* in = packed + (Info(v).bottomUp ? height - 1 - y : y) * row;
         uint8_t* out = frame->data[0] + y * static_cast<size_t>(frame->linesize[0]);
         std::memcpy(out, in, picture);
         if (v == Variant::Yuy2 && frame->width % 2 != 0) {
@@ -344,7 +344,7 @@ AviWriter::AviWriter(const std::string& path, const std::string& name, Variant v
     par->codec_tag = Info(v).fourccValue;
     par->width = width;
     par->height = height;
-    par->bits_per_coded_sample = Info(v).bitsPerPixel;
+    par->bits_per_coded_sample = Info(v).bitCount;
     stream->time_base = av_inv_q(rate);
     stream->avg_frame_rate = rate;
     stream->r_frame_rate = rate;

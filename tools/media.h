@@ -4,7 +4,7 @@
 // where there is one, the frame.
 #pragma once
 
-#include "tools/frame_coder.h"
+#include "variants/frame_coder.h"
 
 #include <cstdint>
 #include <memory>

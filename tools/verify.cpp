@@ -17,7 +17,7 @@ namespace {
 std::string FirstDifference(Variant v, int width, int height, const uint8_t* a, const uint8_t* b)
 {
     const size_t row = RowBytes(v, width), picture = PictureRowBytes(v, width);
-    const size_t pixel = static_cast<size_t>(Info(v).bitsPerPixel / 8);
+    const size_t pixel = static_cast<size_t>(Info(v).bitCount / 8);
     for (int top = 0; top < height; ++top) {
         const int y = Info(v).bottomUp ? height - 1 - top : top;
         const size_t offset = static_cast<size_t>(y) * row;
