@@ -5,41 +5,20 @@
 #include "driver/instances.h"
 #include "driver/wrapper.h"
 #include "entropy/allocation.h"
+#include "tests/support/codec_calls.h"
+#include "tests/support/frames.h"
+#include "tests/support/headers.h"
 #include "variants/rgb24/rgb24.h"
-#include "variants/yuy2/yuy2.h"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstring>
-#include <random>
-#include <vector>
 
 extern "C" LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT message, LPARAM lParam1,
                                      LPARAM lParam2);
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-constexpr uint8_t kFill = 0xA7;
-constexpr DWORD kSentinel = 0xDEADBEEF;
-
-struct Variant {
-    const char* name;
-    CEncoder* (*encoder)();
-    CDecoder* (*decoder)();
-    DWORD raw;
-    DWORD fourcc;
-    WORD bits;
-};
-
-const Variant kVariants[] = {
-    {"RGB24", []() -> CEncoder* { return new CEncoderTarvRGB24; },
-     []() -> CDecoder* { return new CDecoderTarvRGB24; }, BI_RGB, kTarvRGB24FourCC, 24},
-    {"YUY2", []() -> CEncoder* { return new CEncoderTarvYUV16; },
-     []() -> CDecoder* { return new CDecoderTarvYUV16; }, kFourCC_YUY2, kTarvYUY2FourCC, 16},
-};
+using namespace tarv;
+using namespace tarv_test;
 
 LRESULT Send(const CCodecWrapper* w, UINT message, const void* p1 = nullptr,
              const void* p2 = nullptr)
@@ -56,82 +35,55 @@ template <class F> long CountAllocations(F step)
     return AllocationCount();
 }
 
-struct Frame {
-    LRESULT rc = ICERR_ERROR;
-    BITMAPINFOHEADER header;
-    Bytes payload;
-    DWORD ckid = kSentinel;
-    DWORD flags = kSentinel;
-};
-
 // A variant's encoder and decoder in a wrapper of their own, registered as an
 // instance and spoken to through DriverProc as a host would. Frames are 8
 // pixels wide: rows carry no padding.
 struct Session {
-    explicit Session(const Variant& variant) : v(variant)
+    explicit Session(Variant variant) : v(variant)
     {
-        wrapper.m_encoder.reset(v.encoder());
-        wrapper.m_decoder.reset(v.decoder());
+        wrapper.m_encoder.reset(Info(v).newEncoder());
+        wrapper.m_decoder.reset(Info(v).newDecoder());
         EXPECT_TRUE(g_instances.Add(&wrapper));
     }
     ~Session() { g_instances.Remove(reinterpret_cast<DWORD_PTR>(&wrapper)); }
 
-    BITMAPINFOHEADER Raw(LONG height) const { return PackedFrameHeader(8, height, v.raw, v.bits); }
-    BITMAPINFOHEADER Packed(LONG height) const
-    {
-        return PackedFrameHeader(8, height, v.fourcc, v.bits);
-    }
+    BITMAPINFOHEADER Raw(int32_t height) const { return RawHeader(v, 8, height); }
+    BITMAPINFOHEADER Packed(int32_t height) const { return CompressedHeader(v, 8, height); }
 
-    static Bytes Pixels(const BITMAPINFOHEADER& h, uint32_t seed)
-    {
-        std::independent_bits_engine<std::mt19937, 8, uint32_t> rng(seed);
-        Bytes b(h.biSizeImage);
-        std::generate(b.begin(), b.end(), [&] { return static_cast<uint8_t>(rng()); });
-        return b;
-    }
-
-    // ICM_COMPRESS straight on the encoder, so that an exception would reach the
+    // A frame straight on the encoder, so that an exception would reach the
     // test instead of the dispatcher's catch-all.
-    Frame Compress(const BITMAPINFOHEADER& in, const Bytes& pixels)
+    Compressed Compress(int32_t height, const Bytes& pixels)
     {
-        Frame f;
-        std::memset(&f.header, kFill, sizeof f.header);
-        BITMAPINFOHEADER input = in;
-        Bytes source = pixels;
-        f.payload.resize(wrapper.m_encoder->GetMaxCompressedSize(in.biWidth, in.biHeight));
-        ICCOMPRESS icc{0, &f.header, f.payload.data(), &input, source.data(), &f.ckid, &f.flags, 0,
-                       0, 0,         nullptr,          nullptr};
-        EXPECT_NO_THROW(f.rc = wrapper.m_encoder->Compress(&icc));
-        if (f.rc == ICERR_OK)
-            f.payload.resize(f.header.biSizeImage);
-        return f;
+        Compressed c;
+        EXPECT_NO_THROW(
+            c = tarv_test::Compress(*wrapper.m_encoder, v, RawFormat(v, 8, height), pixels));
+        return c;
     }
 
-    LRESULT Decompress(const Frame& f, const BITMAPINFOHEADER& out, Bytes& pixels)
+    Status Decompress(const Compressed& c, Bytes& pixels)
     {
-        BITMAPINFOHEADER input = f.header, output = out;
-        Bytes payload = f.payload;
-        pixels.assign(out.biSizeImage, kFill);
-        ICDECOMPRESS icd{0, &input, payload.data(), &output, pixels.data(), 0};
-        LRESULT rc = ICERR_ERROR;
-        EXPECT_NO_THROW(rc = wrapper.m_decoder->Decompress(&icd));
-        return rc;
+        pixels.assign(RawFormat(v, 8, c.format.height).sizeImage, kFill);
+        Status status = Status::Error;
+        EXPECT_NO_THROW(status = tarv_test::Decompress(*wrapper.m_decoder, c.format, c.payload,
+                                                       RawFormat(v, 8, c.format.height), pixels));
+        return status;
     }
 
-    void ExpectRoundTrip(LONG height)
+    void ExpectRoundTrip(int32_t height)
     {
         const BITMAPINFOHEADER raw = Raw(height), packed = Packed(height);
-        const Bytes pixels = Pixels(raw, 7);
+        const Bytes pixels = Frame(RawFormat(v, 8, height), Content::Noise, 7);
         ASSERT_EQ(Send(&wrapper, ICM_COMPRESS_QUERY, &raw, &packed), ICERR_OK);
-        const Frame f = Compress(raw, pixels);
-        ASSERT_EQ(f.rc, ICERR_OK);
-        ASSERT_EQ(Send(&wrapper, ICM_DECOMPRESS_QUERY, &f.header, &raw), ICERR_OK);
+        const Compressed c = Compress(height, pixels);
+        ASSERT_EQ(c.status, Status::Ok);
+        const BITMAPINFOHEADER compressed = Header(c.format);
+        ASSERT_EQ(Send(&wrapper, ICM_DECOMPRESS_QUERY, &compressed, &raw), ICERR_OK);
         Bytes out;
-        ASSERT_EQ(Decompress(f, raw, out), ICERR_OK);
+        ASSERT_EQ(Decompress(c, out), Status::Ok);
         EXPECT_EQ(out, pixels);
     }
 
-    const Variant& v;
+    const Variant v;
     CCodecWrapper wrapper;
 };
 
@@ -139,8 +91,8 @@ void ExpectUnconfigured(const CCodec& codec)
 {
     EXPECT_EQ(codec.Samples().data, nullptr);
     EXPECT_EQ(codec.Scratch().data, nullptr);
-    EXPECT_EQ(codec.Format().biWidth, 0);
-    EXPECT_EQ(codec.Format().biHeight, 0);
+    EXPECT_EQ(codec.Format().width, 0);
+    EXPECT_EQ(codec.Format().height, 0);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(codec.Plane(i).size, 0u) << "plane " << i;
 }
@@ -190,7 +142,7 @@ TEST_F(AllocationFailure, OpenRepliesMemoryAndLeavesNothingBehind)
         SCOPED_TRACE(withEncoder ? "encoder present" : "empty wrapper");
         auto arrange = [&](CCodecWrapper& w) {
             if (withEncoder)
-                w.m_encoder.reset(new CEncoderTarvRGB24);
+                w.m_encoder.reset(new CEncoderTarvRGB24); // the tarvr binding's
         };
         const long made = CountAllocations([&] {
             CCodecWrapper w;
@@ -236,10 +188,11 @@ TEST_F(AllocationFailure, QueryRepliesMemoryAndLeavesTheObjectUnconfigured)
         {ICM_DECOMPRESS_BEGIN, true, Start::Fresh, 4},
     };
     constexpr LONG kHeight = 6, kOtherHeight = 4;
-    for (const Variant& v : kVariants) {
+    for (const Variant v : AllVariants()) {
         for (const Case& c : cases) {
-            SCOPED_TRACE(testing::Message() << v.name << ", message 0x" << std::hex << c.message
-                                            << ", start " << static_cast<int>(c.start));
+            SCOPED_TRACE(testing::Message()
+                         << Info(v).name << ", message 0x" << std::hex << c.message << ", start "
+                         << static_cast<int>(c.start));
             auto arrange = [&](Session& s) {
                 const BITMAPINFOHEADER raw = s.Raw(kOtherHeight), packed = s.Packed(kOtherHeight);
                 if (c.start == Start::OtherSize)
@@ -281,22 +234,24 @@ TEST_F(AllocationFailure, QueryRepliesMemoryAndLeavesTheObjectUnconfigured)
 // two sample buffers. A frame allocates nothing, so no frame can fail for memory.
 TEST_F(AllocationFailure, FramesAllocateNothing)
 {
-    for (const Variant& v : kVariants) {
-        SCOPED_TRACE(v.name);
+    for (const Variant v : AllVariants()) {
+        SCOPED_TRACE(Info(v).name);
         Session s(v);
         const BITMAPINFOHEADER raw = s.Raw(6), packed = s.Packed(6);
         ASSERT_EQ(Send(&s.wrapper, ICM_COMPRESS_QUERY, &raw, &packed), ICERR_OK);
-        const Bytes pixels = Session::Pixels(raw, 1), other = Session::Pixels(raw, 2);
-        Frame first, second;
-        EXPECT_EQ(CountAllocations([&] { first = s.Compress(raw, pixels); }), 0);
-        EXPECT_EQ(CountAllocations([&] { second = s.Compress(raw, other); }), 0);
-        ASSERT_EQ(first.rc, ICERR_OK);
-        ASSERT_EQ(second.rc, ICERR_OK);
-        ASSERT_EQ(Send(&s.wrapper, ICM_DECOMPRESS_QUERY, &first.header, &raw), ICERR_OK);
+        const FrameFormat format = RawFormat(v, 8, 6);
+        const Bytes pixels = Frame(format, Content::Noise, 1),
+                    other = Frame(format, Content::Noise, 2);
+        Compressed first, second;
+        EXPECT_EQ(CountAllocations([&] { first = s.Compress(6, pixels); }), 0);
+        EXPECT_EQ(CountAllocations([&] { second = s.Compress(6, other); }), 0);
+        ASSERT_EQ(first.status, Status::Ok);
+        ASSERT_EQ(second.status, Status::Ok);
+        const BITMAPINFOHEADER compressed = Header(first.format);
+        ASSERT_EQ(Send(&s.wrapper, ICM_DECOMPRESS_QUERY, &compressed, &raw), ICERR_OK);
         Bytes out;
-        EXPECT_EQ(CountAllocations([&] { EXPECT_EQ(s.Decompress(first, raw, out), ICERR_OK); }), 0);
-        EXPECT_EQ(CountAllocations([&] { EXPECT_EQ(s.Decompress(second, raw, out), ICERR_OK); }),
-                  0);
+        EXPECT_EQ(CountAllocations([&] { EXPECT_EQ(s.Decompress(first, out), Status::Ok); }), 0);
+        EXPECT_EQ(CountAllocations([&] { EXPECT_EQ(s.Decompress(second, out), Status::Ok); }), 0);
     }
 }
 

@@ -1,17 +1,36 @@
+// The codec object and the frame pipeline through the plain interface: the
+// configuration a query builds, frames refused before anything is written,
+// and round trips of every variant.
 #include "codec/codec.h"
-#include "rgb24_frames.h"
+#include "tests/support/codec_calls.h"
+#include "tests/support/expect.h"
+#include "tests/support/frames.h"
+#include "tests/support/headers.h"
 #include "variants/rgb24/rgb24.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
 
+using namespace tarv;
 using namespace tarv_test;
+
+constexpr Variant kRgb = Variant::Rgb24;
+
+FrameFormat Raw(int32_t width, int32_t height)
+{
+    return RawFormat(kRgb, width, height);
+}
+
+FrameFormat Trvr(int32_t width, int32_t height)
+{
+    return CompressedFormat(kRgb, width, height);
+}
 
 bool SamePlane(const PlaneInfo& a, const PlaneInfo& b)
 {
@@ -21,6 +40,11 @@ bool SamePlane(const PlaneInfo& a, const PlaneInfo& b)
 bool AllZero(const SampleBuffer& b)
 {
     return std::all_of(b.data, b.data + b.count, [](uint16_t s) { return s == 0; });
+}
+
+bool AllFill(const Bytes& b)
+{
+    return std::all_of(b.begin(), b.end(), [](uint8_t x) { return x == kFill; });
 }
 
 TEST(CodecGeometry, PlanesAndBufferCountsFollowTheFrameSize)
@@ -42,11 +66,11 @@ TEST(CodecGeometry, PlanesAndBufferCountsFollowTheFrameSize)
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.w << "x" << c.h);
-        BITMAPINFOHEADER raw = RGBHeader(c.w, c.h), trvr = RGBHeader(c.w, c.h, kTRVR);
+        const FrameFormat raw = Raw(c.w, c.h), trvr = Trvr(c.w, c.h);
         CEncoderTarvRGB24 enc;
         CDecoderTarvRGB24 dec;
-        ASSERT_EQ(enc.Prepare(&raw, nullptr), ICERR_OK);
-        ASSERT_EQ(dec.Prepare(&trvr, &raw), ICERR_OK);
+        ASSERT_EQ(enc.Prepare(&raw, nullptr), Status::Ok);
+        ASSERT_EQ(dec.Prepare(&trvr, &raw), Status::Ok);
         const CCodec* codecs[] = {&enc, &dec};
         for (const CCodec* codec : codecs) {
             for (int i = 0; i < 3; ++i)
@@ -63,73 +87,71 @@ TEST(CodecGeometry, PlanesAndBufferCountsFollowTheFrameSize)
 TEST(CodecConfiguration, OnlyANewSizeReplacesTheConfiguration)
 {
     CEncoderTarvRGB24 enc;
-    EXPECT_EQ(enc.Prepare(nullptr, nullptr), ICERR_ERROR);
+    EXPECT_EQ(enc.Prepare(nullptr, nullptr), Status::Error);
     EXPECT_FALSE(enc.HasTable());
     EXPECT_EQ(enc.Samples().data, nullptr);
 
-    BITMAPINFOHEADER first = RGBHeader(9, 5), second = RGBHeader(9, 5, kFourCC_DIB);
-    first.biXPelsPerMeter = 11;
-    second.biSizeImage = 12345;
-    ASSERT_EQ(enc.Prepare(&first, nullptr), ICERR_OK);
+    const FrameFormat first = Raw(9, 5);
+    const FrameFormat second{tarv::kFourCC_DIB, 9, 5, 24, 12345};
+    ASSERT_EQ(enc.Prepare(&first, nullptr), Status::Ok);
     const uint16_t* samples = enc.Samples().data;
     const uint16_t* scratch = enc.Scratch().data;
-    const BITMAPINFOHEADER bad = RGBHeader(8, 8, BI_RGB, 32);
-    EXPECT_EQ(enc.Prepare(&bad, nullptr), ICERR_BADFORMAT);
-    EXPECT_EQ(enc.Prepare(nullptr, nullptr), ICERR_ERROR);
-    ASSERT_EQ(enc.Prepare(&second, nullptr), ICERR_OK);
-    EXPECT_EQ(std::memcmp(&enc.Format(), &first, sizeof first), 0);
+    const FrameFormat bad = PackedFrameFormat(8, 8, kFormatRGB, 32);
+    EXPECT_EQ(enc.Prepare(&bad, nullptr), Status::BadFormat);
+    EXPECT_EQ(enc.Prepare(nullptr, nullptr), Status::Error);
+    ASSERT_EQ(enc.Prepare(&second, nullptr), Status::Ok);
+    EXPECT_EQ(enc.Format(), first);
     EXPECT_EQ(enc.Samples().data, samples);
     EXPECT_EQ(enc.Scratch().data, scratch);
-    EXPECT_EQ(CompressOn(enc, first, MakeFrame(9, 5, Content::Noise)).rc, ICERR_OK);
+    EXPECT_EQ(Compress(enc, kRgb, first, Frame(first, Content::Noise)).status, Status::Ok);
 
-    const BITMAPINFOHEADER other = RGBHeader(10, 5);
-    ASSERT_EQ(enc.Prepare(&other, nullptr), ICERR_OK);
-    EXPECT_EQ(enc.Format().biWidth, 10);
+    const FrameFormat other = Raw(10, 5);
+    ASSERT_EQ(enc.Prepare(&other, nullptr), Status::Ok);
+    EXPECT_EQ(enc.Format().width, 10);
     EXPECT_EQ(enc.Samples().count, 3 * 16 * 5);
 }
 
 TEST(CodecConfiguration, EndStreamReleasesUntilTheNextPrepare)
 {
     CEncoderTarvRGB24 enc;
-    const BITMAPINFOHEADER in = RGBHeader(5, 3);
-    const Bytes frame = MakeFrame(5, 3, Content::Smooth);
-    ASSERT_EQ(enc.Prepare(&in, nullptr), ICERR_OK);
+    const FrameFormat in = Raw(5, 3);
+    const Bytes frame = Frame(in, Content::Photo);
+    ASSERT_EQ(enc.Prepare(&in, nullptr), Status::Ok);
     enc.EndStream();
     EXPECT_FALSE(enc.HasTable());
     EXPECT_EQ(enc.Samples().data, nullptr);
     EXPECT_EQ(enc.Scratch().data, nullptr);
-    EXPECT_EQ(enc.Format().biWidth, 0);
-    EXPECT_EQ(enc.Format().biHeight, 0);
+    EXPECT_EQ(enc.Format(), FrameFormat{});
     EXPECT_TRUE(SamePlane(enc.Plane(0), PlaneInfo{}));
-    EXPECT_EQ(CompressOn(enc, in, frame).rc, ICERR_BADFORMAT);
+    EXPECT_EQ(Compress(enc, kRgb, in, frame).status, Status::BadFormat);
 
-    ASSERT_EQ(enc.Prepare(&in, nullptr), ICERR_OK);
+    ASSERT_EQ(enc.Prepare(&in, nullptr), Status::Ok);
     EXPECT_TRUE(enc.HasTable());
     EXPECT_NE(enc.Samples().data, nullptr);
     EXPECT_NE(enc.Scratch().data, nullptr);
-    EXPECT_EQ(CompressOn(enc, in, frame).rc, ICERR_OK);
+    EXPECT_EQ(Compress(enc, kRgb, in, frame).status, Status::Ok);
 }
 
 // Buffers start zeroed, so row tails (never written by a frame) do not carry heap
 // content into the payload, and a frame's bytes do not depend on what came before.
 TEST(CodecConfiguration, SameFrameAlwaysCompressesToTheSameBytes)
 {
-    const BITMAPINFOHEADER wide = RGBHeader(8, 3), narrow = RGBHeader(5, 3);
-    const Bytes b = MakeFrame(5, 3, Content::Noise, 2);
-    const Compressed fresh = CompressFresh(narrow, b);
-    ASSERT_EQ(fresh.rc, ICERR_OK);
+    const FrameFormat wide = Raw(8, 3), narrow = Raw(5, 3);
+    const Bytes b = Frame(narrow, Content::Noise, 2);
+    const Compressed fresh = CompressFresh(kRgb, narrow, b);
+    ASSERT_EQ(fresh.status, Status::Ok);
 
     // 8x3 and 5x3 buffers have the same size, so the allocator may hand back the
     // blocks that the 8x3 frame filled.
     CEncoderTarvRGB24 enc;
-    ASSERT_EQ(enc.Prepare(&wide, nullptr), ICERR_OK);
-    ASSERT_EQ(CompressOn(enc, wide, MakeFrame(8, 3, Content::Noise, 3)).rc, ICERR_OK);
-    ASSERT_EQ(enc.Prepare(&narrow, nullptr), ICERR_OK);
+    ASSERT_EQ(enc.Prepare(&wide, nullptr), Status::Ok);
+    ASSERT_EQ(Compress(enc, kRgb, wide, Frame(wide, Content::Noise, 3)).status, Status::Ok);
+    ASSERT_EQ(enc.Prepare(&narrow, nullptr), Status::Ok);
     EXPECT_TRUE(AllZero(enc.Samples()));
     EXPECT_TRUE(AllZero(enc.Scratch()));
-    ASSERT_EQ(CompressOn(enc, narrow, MakeFrame(5, 3, Content::Noise, 4)).rc, ICERR_OK);
-    const Compressed again = CompressOn(enc, narrow, b);
-    ASSERT_EQ(again.rc, ICERR_OK);
+    ASSERT_EQ(Compress(enc, kRgb, narrow, Frame(narrow, Content::Noise, 4)).status, Status::Ok);
+    const Compressed again = Compress(enc, kRgb, narrow, b);
+    ASSERT_EQ(again.status, Status::Ok);
     EXPECT_EQ(again.payload, fresh.payload);
 }
 
@@ -151,14 +173,14 @@ TEST(CodecConfiguration, FramesWhoseSizesDoNotFitAreRefused)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.w << "x" << c.h);
-        BITMAPINFOHEADER raw = RGBHeader(c.w, c.h), trvr = RGBHeader(c.w, c.h, kTRVR);
+        const FrameFormat raw = Raw(c.w, c.h), trvr = Trvr(c.w, c.h);
         CEncoderTarvRGB24 enc;
         CDecoderTarvRGB24 dec;
         EXPECT_EQ(enc.CheckFormat(&raw, nullptr) != 0, c.accepted);
         EXPECT_EQ(dec.CheckFormat(&trvr, nullptr) != 0, c.accepted);
         if (!c.accepted) {
-            EXPECT_EQ(enc.Prepare(&raw, nullptr), ICERR_BADFORMAT);
-            EXPECT_EQ(dec.Prepare(&trvr, nullptr), ICERR_BADFORMAT);
+            EXPECT_EQ(enc.Prepare(&raw, nullptr), Status::BadFormat);
+            EXPECT_EQ(dec.Prepare(&trvr, nullptr), Status::BadFormat);
             EXPECT_EQ(enc.Samples().data, nullptr);
             EXPECT_EQ(dec.Samples().data, nullptr);
         }
@@ -169,99 +191,95 @@ TEST(CodecConfiguration, FramesWhoseSizesDoNotFitAreRefused)
 
 class CompressTest : public testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(enc.Prepare(&in, nullptr), ICERR_OK); }
+    void SetUp() override { ASSERT_EQ(enc.Prepare(&in, nullptr), Status::Ok); }
 
     CEncoderTarvRGB24 enc;
-    BITMAPINFOHEADER in = RGBHeader(7, 4);
-    Bytes frame = MakeFrame(7, 4, Content::Noise);
+    FrameFormat in = Raw(7, 4);
+    Bytes frame = Frame(in, Content::Noise);
 };
 
-TEST_F(CompressTest, WritesHeaderChunkIdAndKeyFrameFlag)
+// `length` is the room in and the payload's bytes out: a payload never goes
+// past the room it was given, and one that does not fit is an error.
+TEST_F(CompressTest, PayloadsStayWithinTheRoomGiven)
 {
-    in.biXPelsPerMeter = 2835;
-    in.biYPelsPerMeter = -7;
-    in.biClrImportant = 9;
-    in.biSize = 60;
-    BITMAPINFOHEADER out;
-    std::memset(&out, 0xAB, sizeof out);
-    Bytes buffer(enc.GetMaxCompressedSize(7, 4));
-    DWORD ckid = 0xFFFFFFFF, flags = 0xFFFFFFFF;
-    ICCOMPRESS icc = CompressRecord(&in, frame.data(), &out, buffer.data(), &ckid, &flags);
-    icc.dwFlags = 0xFFFFFFFF;
-    ASSERT_EQ(enc.Compress(&icc), ICERR_OK);
-
-    BITMAPINFOHEADER expected = in;
-    expected.biCompression = kTRVR;
-    expected.biSizeImage = CompressOn(enc, in, frame).header.biSizeImage;
-    EXPECT_EQ(std::memcmp(&out, &expected, sizeof out), 0);
-    EXPECT_GT(out.biSizeImage, 4u);
-    EXPECT_EQ(ckid, kTRVR);
-    EXPECT_EQ(flags, AVIIF_KEYFRAME);
-
-    icc.lpckid = nullptr;
-    icc.lpdwFlags = nullptr;
-    EXPECT_EQ(enc.Compress(&icc), ICERR_OK);
+    const Compressed c = Compress(enc, kRgb, in, frame);
+    ASSERT_EQ(c.status, Status::Ok);
+    ASSERT_GT(c.payload.size(), 4u);
+    for (const size_t room : {c.payload.size(), c.payload.size() - 1}) {
+        SCOPED_TRACE(room);
+        Bytes out(room + 16, kFill);
+        uint32_t length = static_cast<uint32_t>(room);
+        const Status status = enc.Compress(in, frame.data(), out.data(), length);
+        EXPECT_TRUE(std::all_of(out.begin() + static_cast<ptrdiff_t>(room), out.end(),
+                                [](uint8_t b) { return b == kFill; }));
+        if (room == c.payload.size()) {
+            ASSERT_EQ(status, Status::Ok);
+            EXPECT_EQ(length, room);
+            EXPECT_TRUE(std::equal(c.payload.begin(), c.payload.end(), out.begin()));
+        } else {
+            EXPECT_EQ(status, Status::Error);
+        }
+    }
 }
 
 TEST_F(CompressTest, RefusedFramesWriteNothing)
 {
-    const auto refuse = [&](const char* why, auto&& change) {
-        SCOPED_TRACE(why);
-        BITMAPINFOHEADER input = in, out;
-        std::memset(&out, 0xAB, sizeof out);
-        Bytes buffer(enc.GetMaxCompressedSize(7, 4), kFill);
-        DWORD ckid = 1, flags = 1;
-        ICCOMPRESS icc = CompressRecord(&input, frame.data(), &out, buffer.data(), &ckid, &flags);
-        ICCOMPRESS* record = &icc;
-        change(input, icc, record);
-        EXPECT_EQ(enc.Compress(record), ICERR_BADFORMAT);
-        EXPECT_TRUE(
-            std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == kFill; }));
-        EXPECT_EQ(out.biWidth, static_cast<LONG>(0xABABABAB));
-        EXPECT_EQ(ckid, 1u);
-        EXPECT_EQ(flags, 1u);
+    struct Case {
+        const char* why;
+        FrameFormat input;
+        bool pixels, output;
     };
-    using H = BITMAPINFOHEADER;
-    using R = ICCOMPRESS;
-    refuse("no record", [](H&, R&, R*& r) { r = nullptr; });
-    refuse("no input header", [](H&, R& r, R*&) { r.lpbiInput = nullptr; });
-    refuse("no input", [](H&, R& r, R*&) { r.lpInput = nullptr; });
-    refuse("no output header", [](H&, R& r, R*&) { r.lpbiOutput = nullptr; });
-    refuse("no output", [](H&, R& r, R*&) { r.lpOutput = nullptr; });
-    refuse("size image 0", [](H& h, R&, R*&) { h.biSizeImage = 0; });
-    refuse("32 bits", [](H& h, R&, R*&) { h.biBitCount = 32; });
-    refuse("narrower", [](H& h, R&, R*&) { h.biWidth = 6; });
-    refuse("taller", [](H& h, R&, R*&) { h.biHeight = 5; });
-    refuse("flipped", [](H& h, R&, R*&) { h.biHeight = -4; });
+    const auto with = [&](auto change) {
+        FrameFormat f = in;
+        change(f);
+        return f;
+    };
+    const Case cases[] = {
+        {"no input", in, false, true},
+        {"no output", in, true, false},
+        {"size image 0", with([](FrameFormat& f) { f.sizeImage = 0; }), true, true},
+        {"32 bits", with([](FrameFormat& f) { f.bitCount = 32; }), true, true},
+        {"narrower", with([](FrameFormat& f) { f.width = 6; }), true, true},
+        {"taller", with([](FrameFormat& f) { f.height = 5; }), true, true},
+        {"flipped", with([](FrameFormat& f) { f.height = -4; }), true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Bytes buffer(enc.GetMaxCompressedSize(7, 4), kFill);
+        uint32_t length = static_cast<uint32_t>(buffer.size());
+        EXPECT_EQ(enc.Compress(c.input, c.pixels ? frame.data() : nullptr,
+                               c.output ? buffer.data() : nullptr, length),
+                  Status::BadFormat);
+        EXPECT_TRUE(AllFill(buffer));
+        EXPECT_EQ(length, buffer.size());
+    }
 
     CEncoderTarvRGB24 unprepared;
-    EXPECT_EQ(CompressOn(unprepared, in, frame).rc, ICERR_BADFORMAT);
+    EXPECT_EQ(Compress(unprepared, kRgb, in, frame).status, Status::BadFormat);
     // A 0x0 frame matches the unconfigured size but has no buffers to work in.
-    BITMAPINFOHEADER empty = RGBHeader(0, 0);
-    empty.biSizeImage = 4;
-    EXPECT_EQ(CompressOn(unprepared, empty, Bytes(4)).rc, ICERR_ERROR);
+    FrameFormat empty = Raw(0, 0);
+    empty.sizeImage = 4;
+    EXPECT_EQ(Compress(unprepared, kRgb, empty, Bytes(4)).status, Status::Error);
 }
 
 class DecompressTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        c = CompressFresh(RGBHeader(4, 480), frame);
-        ASSERT_EQ(c.rc, ICERR_OK);
-        ASSERT_EQ(dec.Prepare(&c.header, nullptr), ICERR_OK);
+        c = CompressFresh(kRgb, Raw(4, 480), frame);
+        ASSERT_EQ(c.status, Status::Ok);
+        ASSERT_EQ(dec.Prepare(&c.format, nullptr), Status::Ok);
     }
 
-    LRESULT Run(const BITMAPINFOHEADER& compressed, const Bytes& payload, LONG outHeight = 480)
+    Status Run(const FrameFormat& compressed, const Bytes& payload, int32_t outHeight = 480,
+               CDecoder* decoder = nullptr)
     {
-        pixels = OutputFor(dec, 4, 480);
-        return DecompressOn(dec, compressed, payload, RGBHeader(4, outHeight), pixels);
-    }
-    bool Untouched() const
-    {
-        return std::all_of(pixels.begin(), pixels.end(), [](uint8_t b) { return b == kFill; });
+        pixels.assign(dec.GetDecompressedSize(4, 480), kFill);
+        return Decompress(decoder != nullptr ? *decoder : dec, compressed, payload,
+                          Raw(4, outHeight), pixels);
     }
 
-    Bytes frame = MakeFrame(4, 480, Content::Noise);
+    Bytes frame = tarv_test::Frame(Raw(4, 480), Content::Noise);
     Compressed c;
     CDecoderTarvRGB24 dec;
     Bytes pixels;
@@ -269,51 +287,33 @@ protected:
 
 TEST_F(DecompressTest, OutputSizeMustMatchUpToTheSignOfTheHeight)
 {
-    EXPECT_EQ(Run(c.header, c.payload, 480), ICERR_OK);
-    EXPECT_EQ(Run(c.header, c.payload, -480), ICERR_OK);
-    for (LONG h : {479, 481, -479, 0, INT32_MIN}) {
-        EXPECT_EQ(Run(c.header, c.payload, h), ICERR_BADFORMAT) << h;
-        EXPECT_TRUE(Untouched());
+    EXPECT_EQ(Run(c.format, c.payload, 480), Status::Ok);
+    EXPECT_EQ(Run(c.format, c.payload, -480), Status::Ok);
+    for (int32_t h : {479, 481, -479, 0, INT32_MIN}) {
+        EXPECT_EQ(Run(c.format, c.payload, h), Status::BadFormat) << h;
+        EXPECT_TRUE(AllFill(pixels));
     }
-    const BITMAPINFOHEADER narrow = RGBHeader(3, 480);
-    pixels = OutputFor(dec, 4, 480);
-    EXPECT_EQ(DecompressOn(dec, c.header, c.payload, narrow, pixels), ICERR_BADFORMAT);
+    pixels.assign(pixels.size(), kFill);
+    EXPECT_EQ(Decompress(dec, c.format, c.payload, Raw(3, 480), pixels), Status::BadFormat);
 
     CDecoderTarvRGB24 fresh;
-    EXPECT_EQ(DecompressOn(fresh, c.header, c.payload, RGBHeader(4, 480), pixels), ICERR_BADFORMAT);
-    EXPECT_TRUE(Untouched());
+    EXPECT_EQ(Run(c.format, c.payload, 480, &fresh), Status::BadFormat);
+    EXPECT_TRUE(AllFill(pixels));
 }
 
-TEST_F(DecompressTest, RefusedRecordsWriteNothing)
+TEST_F(DecompressTest, RefusedFramesWriteNothing)
 {
-    BITMAPINFOHEADER in = c.header, out = RGBHeader(4, 480);
-    pixels = OutputFor(dec, 4, 480);
-    Bytes payload = c.payload;
-    ICDECOMPRESS icd{0, &in, payload.data(), &out, pixels.data(), 0};
-    EXPECT_EQ(dec.Decompress(nullptr), ICERR_BADFORMAT);
-    ICDECOMPRESS broken[] = {icd, icd, icd, icd};
-    broken[0].lpbiInput = broken[1].lpbiOutput = nullptr;
-    broken[2].lpInput = broken[3].lpOutput = nullptr;
-    for (const ICDECOMPRESS& b : broken)
-        EXPECT_EQ(dec.Decompress(&b), ICERR_BADFORMAT);
-    in.biSizeImage = 0;
-    EXPECT_EQ(dec.Decompress(&icd), ICERR_BADFORMAT);
-    in = c.header;
-    out.biBitCount = 32;
-    EXPECT_EQ(dec.Decompress(&icd), ICERR_BADFORMAT);
-    EXPECT_TRUE(Untouched());
-}
-
-TEST_F(DecompressTest, FlagsMakeNoDifference)
-{
-    ASSERT_EQ(Run(c.header, c.payload), ICERR_OK);
-    const Bytes plain = pixels;
-    // Hurry-up, preroll, null-frame, update and every other bit.
-    for (DWORD flags : {0x80000000u, 0x20000000u, 0x10000000u, 0x40000000u, 0xFFFFFFFFu}) {
-        Bytes out = OutputFor(dec, 4, 480);
-        EXPECT_EQ(DecompressOn(dec, c.header, c.payload, RGBHeader(4, 480), out, flags), ICERR_OK);
-        EXPECT_EQ(out, plain) << flags;
-    }
+    pixels.assign(dec.GetDecompressedSize(4, 480), kFill);
+    const FrameFormat out = Raw(4, 480);
+    EXPECT_EQ(dec.Decompress(c.format, nullptr, out, pixels.data()), Status::BadFormat);
+    EXPECT_EQ(dec.Decompress(c.format, c.payload.data(), out, nullptr), Status::BadFormat);
+    FrameFormat empty = c.format;
+    empty.sizeImage = 0;
+    EXPECT_EQ(dec.Decompress(empty, c.payload.data(), out, pixels.data()), Status::BadFormat);
+    FrameFormat deep = out;
+    deep.bitCount = 32;
+    EXPECT_EQ(dec.Decompress(c.format, c.payload.data(), deep, pixels.data()), Status::BadFormat);
+    EXPECT_TRUE(AllFill(pixels));
 }
 
 // A payload that stops short of the buffer would leave an earlier frame's samples in
@@ -321,40 +321,83 @@ TEST_F(DecompressTest, FlagsMakeNoDifference)
 TEST_F(DecompressTest, PayloadsWithTooFewSamplesFail)
 {
     const uint32_t count = static_cast<uint32_t>(dec.Samples().count);
-    uint32_t n = 0;
-    std::memcpy(&n, c.payload.data(), 4);
-    const uint32_t table = 4 + 12 * n;
+    const uint32_t table = 4 + 12 * Le32(c.payload, 0);
     ASSERT_GT(c.payload.size(), table + 64);
 
     // Cut inside the coded bytes: the coder itself still succeeds, with fewer samples.
-    BITMAPINFOHEADER cut = c.header;
-    cut.biSizeImage = table + 16;
+    FrameFormat cut = c.format;
+    cut.sizeImage = table + 16;
     CRangeCoder16 coder;
     coder.SetSymbolCount(CRangeCoder16::kAlphabetSize);
     ASSERT_EQ(coder.AllocateTable(), 1);
     std::vector<uint16_t> out(count);
     uint32_t decoded = count;
-    ASSERT_EQ(coder.Decode(c.payload.data(), cut.biSizeImage, out.data(), decoded), 1);
+    ASSERT_EQ(coder.Decode(c.payload.data(), cut.sizeImage, out.data(), decoded), 1);
     ASSERT_LT(decoded, 2 * count);
-    EXPECT_EQ(Run(cut, c.payload), ICERR_ERROR);
-    EXPECT_TRUE(Untouched());
+    EXPECT_EQ(Run(cut, c.payload), Status::Error);
+    EXPECT_TRUE(AllFill(pixels));
 
     // The table alone, without coded bytes.
-    cut.biSizeImage = table;
-    EXPECT_EQ(Run(cut, c.payload), ICERR_ERROR);
-    EXPECT_TRUE(Untouched());
+    cut.sizeImage = table;
+    EXPECT_EQ(Run(cut, c.payload), Status::Error);
+    EXPECT_TRUE(AllFill(pixels));
 
     // A complete payload of a block one sample shorter than the buffer.
     Bytes shorter(CEncoderTarvRGB24().GetMaxCompressedSize(4, 480));
     uint32_t length = static_cast<uint32_t>(shorter.size());
     std::vector<uint16_t> block(count - 1, 3);
     ASSERT_EQ(coder.Encode(shorter.data(), length, block.data(), count - 1), 1);
-    cut.biSizeImage = length;
-    EXPECT_EQ(Run(cut, shorter), ICERR_ERROR);
-    EXPECT_TRUE(Untouched());
+    cut.sizeImage = length;
+    EXPECT_EQ(Run(cut, shorter), Status::Error);
+    EXPECT_TRUE(AllFill(pixels));
 
     // The decoder is still usable.
-    EXPECT_EQ(Run(c.header, c.payload), ICERR_OK);
+    EXPECT_EQ(Run(c.format, c.payload), Status::Ok);
 }
+
+// Every variant's frames come back exactly, into bottom-up and top-down
+// outputs, and the decoder writes no row padding.
+class RoundTrip : public testing::TestWithParam<Variant> {
+protected:
+    void Expect(int32_t w, int32_t h, Content content)
+    {
+        SCOPED_TRACE(testing::Message()
+                     << w << "x" << h << " content " << static_cast<int>(content));
+        const Variant v = GetParam();
+        FrameFormat in = RawFormat(v, w, h);
+        in.sizeImage = std::max<uint32_t>(in.sizeImage, 1); // 0 would be refused
+        const Bytes frame = Frame(in, content, static_cast<uint32_t>(w * 31 + h));
+        const Compressed c = CompressFresh(v, in, frame);
+        ASSERT_EQ(c.status, Status::Ok);
+        const std::unique_ptr<CDecoder> dec(Info(v).newDecoder());
+        for (const int32_t sign : {1, -1}) {
+            const FrameFormat out = RawFormat(v, w, sign * h);
+            ASSERT_EQ(dec->Prepare(&c.format, &out), Status::Ok);
+            Bytes pixels(std::max<size_t>(1, dec->GetDecompressedSize(w, h)), kFill);
+            ASSERT_EQ(Decompress(*dec, c.format, c.payload, out, pixels), Status::Ok);
+            ASSERT_EQ(PictureDifference(v, pixels.data(), out, frame.data(), in, kFill), "")
+                << "height sign " << sign;
+        }
+    }
+};
+
+TEST_P(RoundTrip, SmallFrames)
+{
+    for (const Content content : {Content::Noise, Content::Photo, Content::Ramp})
+        for (const auto& [w, h] :
+             {std::pair{1, 1}, std::pair{2, 2}, std::pair{3, 5}, std::pair{5, 2}, std::pair{7, 7},
+              std::pair{8, 4}, std::pair{13, 9}, std::pair{16, 16}, std::pair{33, 3},
+              std::pair{5, 0}})
+            Expect(w, h, content);
+}
+
+TEST_P(RoundTrip, LargeFrames)
+{
+    Expect(640, 480, Content::Noise);
+    Expect(1366, 768, Content::Ramp);
+    Expect(1920, 1080, Content::Photo);
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, RoundTrip, testing::ValuesIn(AllVariants()), VariantName);
 
 } // namespace

@@ -1,30 +1,29 @@
 // Many instances of one library at once, as editors, converters and
 // multi-threaded players open them: each keeps its own configuration, and
 // instances on different threads never touch each other's frames. Built once
-// for each library; TARV_RAW_FORMAT and TARV_RAW_BITS name its raw frames.
-#include "codec/codec.h" // PackedFrameHeader and PackedRowBytes only
-#include "driver_host.h"
-#include "platform/platform.h"
+// for each library; TARV_VARIANT names its variant.
+#include "tests/support/driver_host.h"
+#include "tests/support/frames.h"
+#include "tests/support/headers.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
-#include <random>
 #include <thread>
 #include <vector>
 
 namespace {
 
-using namespace driver_host;
+using namespace tarv_test;
+
+constexpr tarv::Variant kVariant = tarv::Variant::TARV_VARIANT;
 
 // One open instance with a compression and a decompression stream configured
 // for one frame size, as a host keeps a clip open.
 class Stream {
 public:
     Stream(const Library& lib, LONG width, LONG height)
-        : m_lib(lib), m_id(lib.Open()),
-          m_raw(PackedFrameHeader(width, height, TARV_RAW_FORMAT, TARV_RAW_BITS))
+        : m_lib(lib), m_id(lib.Open()), m_raw(RawHeader(kVariant, width, height))
     {
         BITMAPINFOHEADER raw = m_raw;
         m_capacity = m_lib.Send(m_id, ICM_COMPRESS_GET_SIZE, P(&raw));
@@ -48,19 +47,15 @@ public:
     // A frame of noise: every pixel and padding byte comes from `seed`.
     Bytes Frame(uint32_t seed) const
     {
-        std::independent_bits_engine<std::mt19937, 8, uint32_t> rng(seed);
-        Bytes f(m_raw.biSizeImage);
-        for (uint8_t& b : f)
-            b = static_cast<uint8_t>(rng());
-        return f;
+        return tarv_test::Frame(FormatOf(m_raw), Content::Noise, seed);
     }
 
     // ICM_COMPRESS; an empty payload when it fails.
     Encoded Compress(const Bytes& frame) const
     {
         Encoded e;
-        if (driver_host::Compress(m_lib, m_id, m_compressed.biCompression, m_raw, frame, m_capacity,
-                                  &e) != ICERR_OK)
+        if (tarv_test::Compress(m_lib, m_id, m_compressed.biCompression, m_raw, frame, m_capacity,
+                                &e) != ICERR_OK)
             e.payload.clear();
         return e;
     }
@@ -70,15 +65,11 @@ public:
     bool DecodesTo(const Encoded& e, const Bytes& frame) const
     {
         Bytes picture(m_raw.biSizeImage);
-        if (e.payload.empty() ||
-            driver_host::Decompress(m_lib, m_id, e, m_raw, picture) != ICERR_OK)
-            return false;
-        const auto row = static_cast<size_t>(PackedRowBytes(m_raw.biWidth, m_raw.biBitCount));
-        const size_t used = static_cast<size_t>(m_raw.biWidth) * m_raw.biBitCount / 8;
-        for (size_t y = 0; y < static_cast<size_t>(m_raw.biHeight); ++y)
-            if (std::memcmp(&picture[y * row], &frame[y * row], used) != 0)
-                return false;
-        return true;
+        return !e.payload.empty() &&
+               tarv_test::Decompress(m_lib, m_id, e, m_raw, picture) == ICERR_OK &&
+               PictureDifference(kVariant, picture.data(), FormatOf(m_raw), frame.data(),
+                                 FormatOf(m_raw))
+                   .empty();
     }
 
 private:
@@ -93,7 +84,7 @@ private:
 class Instances : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(lib.Loaded()) << dlerror(); }
-    Library lib;
+    Library lib{LibraryPath(kVariant)};
 };
 
 // An editor's timeline: two clips of different sizes open at once, their

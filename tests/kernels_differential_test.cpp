@@ -2,6 +2,7 @@
 // of every width up to past eight SIMD lanes, with random row tails: every
 // implementation that this processor runs, on the same data.
 #include "codec/kernels.h"
+#include "reference/kernels.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,15 @@
 
 namespace {
 
+using tarv::PlaneKernels;
+using tarv::PlaneSpan;
+using tarv::PredictColumns;
+using tarv::PredictPlanes;
+using tarv::PredictRows;
+using tarv::SupportedPlaneKernels;
+using tarv::UnpredictColumns;
+using tarv::UnpredictPlanes;
+using tarv::UnpredictRows;
 using Plane = std::vector<uint16_t>;
 
 // Raw generator output only, so that a seed names the same data everywhere.

@@ -1,4 +1,4 @@
-#include "codec/kernels.h"
+#include "reference/kernels.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,10 @@
 
 namespace {
 
+using tarv::PredictColumns;
+using tarv::PredictRows;
+using tarv::UnpredictColumns;
+using tarv::UnpredictRows;
 using Plane = std::vector<uint16_t>;
 using Kernel = int (*)(const uint16_t*, uint16_t*, int32_t, int32_t, uint32_t);
 

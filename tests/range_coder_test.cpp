@@ -1,5 +1,7 @@
 #include "entropy/range_coder.h"
 
+#include "tests/support/payloads.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +15,15 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using tarv::CRangeCoder16;
+using tarv::SymbolRecord;
+using tarv_test::Bytes;
+using tarv_test::FieldAt;
+using tarv_test::kRecordBytes;
+using tarv_test::Le32;
+using tarv_test::Payload;
+using tarv_test::Prepare;
+using tarv_test::PutLe32;
 using Samples = std::vector<uint16_t>;
 
 constexpr uint8_t kGuard = 0xCD;
@@ -21,12 +31,6 @@ constexpr size_t kGuardBytes = 16;
 constexpr uint16_t kUntouched = 0xA5A5;
 constexpr uint32_t kMaxTableBytes = 4 + 12 * 65536;
 constexpr uint32_t kTwoPow24 = 1u << 24;
-
-void Prepare(CRangeCoder16& c)
-{
-    c.SetSymbolCount(CRangeCoder16::kAlphabetSize);
-    ASSERT_EQ(c.AllocateTable(), 1);
-}
 
 // Room for any block, including 16-bit noise, which codes slightly above 2 bytes a sample.
 uint32_t RoomFor(size_t n)
@@ -92,32 +96,6 @@ bool UntouchedFrom(const Samples& out, size_t from)
 {
     return std::all_of(out.begin() + static_cast<long>(std::min(from, out.size())), out.end(),
                        [](uint16_t v) { return v == kUntouched; });
-}
-
-uint32_t Le32(const Bytes& p, size_t at)
-{
-    return uint32_t{p[at]} | uint32_t{p[at + 1]} << 8 | uint32_t{p[at + 2]} << 16 |
-           uint32_t{p[at + 3]} << 24;
-}
-
-void PutLe32(Bytes& p, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-// Payload with the given records (symbol, cumFreq, freq) followed by `coded`.
-Bytes MakePayload(const std::vector<SymbolRecord>& records, const Bytes& coded)
-{
-    Bytes p(4 + 12 * records.size());
-    PutLe32(p, 0, static_cast<uint32_t>(records.size()));
-    for (size_t i = 0; i < records.size(); ++i) {
-        PutLe32(p, 4 + 12 * i, records[i].symbol);
-        PutLe32(p, 8 + 12 * i, records[i].cumFreq);
-        PutLe32(p, 12 + 12 * i, records[i].freq);
-    }
-    p.insert(p.end(), coded.begin(), coded.end());
-    return p;
 }
 
 // Residual-like data: small signed values wrapped into 16 bits, mostly near 0 and just
@@ -383,7 +361,7 @@ TEST_F(RangeCoderTest, OneRepeatedValueCodesIntoTwentyBytes)
                 continue; // the long blocks once are enough
             SCOPED_TRACE(testing::Message() << "n=" << n << " v=" << v);
             const Samples s(n, v);
-            Bytes expected = MakePayload({{v, 0, n}}, {0, 0, 0, 0});
+            Bytes expected = Payload({{v, 0, n}}, {0, 0, 0, 0});
             EXPECT_EQ(EncodeOk(coder, s), expected);
             if (n > kTwoPow24)
                 continue;
@@ -432,7 +410,7 @@ TEST_F(RangeCoderTest, DecodeRejectsMissingInputsAndZeroTotal)
     // A zero total (nothing loaded, or only freq-0 records) must not be divided by.
     EXPECT_EQ(noTable.DecodeSymbol(out.data()), 0);
     EXPECT_EQ(coder.DecodeSymbol(out.data()), 0);
-    EXPECT_EQ(DecodeFrom(coder, MakePayload({{5, 0, 0}}, {1, 2, 3, 4}), 4).rc, 1);
+    EXPECT_EQ(DecodeFrom(coder, Payload({{5, 0, 0}}, {1, 2, 3, 4}), 4).rc, 1);
     EXPECT_EQ(coder.DecodeSymbol(out.data()), 0);
     EXPECT_EQ(out, Samples(8, kUntouched));
 }
@@ -475,13 +453,13 @@ TEST_F(RangeCoderTest, PayloadsWithNothingToDecodeSucceedEmpty)
 {
     const Bytes& p = ExamplePayload("0 0 0 1");
     const Bytes& q = ExamplePayload("100 255 1 2 255"); // N = 4, table ends at 52
-    Bytes fullTable = MakePayload(std::vector<SymbolRecord>(65536, SymbolRecord{0, 0, 1}), {});
+    Bytes fullTable = Payload(std::vector<SymbolRecord>(65536, SymbolRecord{0, 0, 1}), {});
     const Bytes cases[] = {
         ExamplePayload("empty block"),
         Bytes(p.begin(), p.begin() + 28), // table without coded bytes
         Bytes(q.begin(), q.begin() + 52),
         fullTable,
-        MakePayload({{5, 0, 0}}, {0x12, 0x34, 0x56, 0x78}), // total 0
+        Payload({{5, 0, 0}}, {0x12, 0x34, 0x56, 0x78}), // total 0
     };
     for (const Bytes& payload : cases) {
         SCOPED_TRACE(payload.size());
@@ -504,11 +482,10 @@ TEST_F(RangeCoderTest, DamagedTablesFailAfterDocumentedSamples)
     };
     const Case cases[] = {
         {"gap in cumFreq", gap, 3},
-        {"coded value in unused top of range", MakePayload({{7, 0, 3}}, {0x7F, 0xFF, 0xFF, 0xFF}),
-         0},
-        {"coded value at the very top", MakePayload({{7, 0, 3}}, {0xFF, 0xFF, 0xFF, 0xFF}), 0},
+        {"coded value in unused top of range", Payload({{7, 0, 3}}, {0x7F, 0xFF, 0xFF, 0xFF}), 0},
+        {"coded value at the very top", Payload({{7, 0, 3}}, {0xFF, 0xFF, 0xFF, 0xFF}), 0},
         // Total 4 (8 + 2^32 - 4), so r = 2^29 and r * 8 wraps the range to 0.
-        {"range wraps to zero", MakePayload({{0, 0, 8}, {1, 8, 0xFFFFFFFC}}, {0, 0, 0, 0}), 1},
+        {"range wraps to zero", Payload({{0, 0, 8}, {1, 8, 0xFFFFFFFC}}, {0, 0, 0, 0}), 1},
     };
     // A table exactly as long as the records, so a search index past them is caught.
     CRangeCoder16 tight;

@@ -1,7 +1,9 @@
 // The fast coding paths against the plain ones they must reproduce exactly:
 // Encode against EncodeReference, Decode against DecodeReference, on valid,
 // damaged and hand-built payloads from fixed seeds.
-#include "entropy/range_coder.h"
+#include "reference/range_coder.h"
+
+#include "tests/support/payloads.h"
 
 #include <gtest/gtest.h>
 
@@ -18,17 +20,20 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using tarv::CRangeCoder16;
+using tarv::DecodeReference;
+using tarv::EncodeReference;
+using tarv::SymbolRecord;
+using tarv_test::Bytes;
+using tarv_test::FieldAt;
+using tarv_test::kRecordBytes;
+using tarv_test::Le32;
+using tarv_test::Payload;
+using tarv_test::Prepare;
+using tarv_test::PutLe32;
 using Samples = std::vector<uint16_t>;
 
 constexpr uint16_t kSentinel = 0xA5A5;
-constexpr size_t kRecordBytes = 12;
-
-void Prepare(CRangeCoder16& c)
-{
-    c.SetSymbolCount(CRangeCoder16::kAlphabetSize);
-    ASSERT_EQ(c.AllocateTable(), 1);
-}
 
 // Raw generator output only, so that a seed names the same data everywhere.
 uint32_t Below(std::mt19937& g, uint32_t n)
@@ -47,36 +52,6 @@ template <class T> std::unique_ptr<T[]> ExactCopy(const std::vector<T>& v)
 {
     std::unique_ptr<T[]> p(new T[v.size()]);
     std::copy(v.begin(), v.end(), p.get());
-    return p;
-}
-
-uint32_t Le32(const Bytes& p, size_t at)
-{
-    return uint32_t{p[at]} | uint32_t{p[at + 1]} << 8 | uint32_t{p[at + 2]} << 16 |
-           uint32_t{p[at + 3]} << 24;
-}
-
-void PutLe32(Bytes& p, size_t at, uint32_t v)
-{
-    for (size_t i = 0; i < 4; ++i)
-        p[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-// Field f (0 symbol, 1 cumFreq, 2 freq) of record i.
-size_t FieldAt(size_t i, size_t f)
-{
-    return 4 + kRecordBytes * i + 4 * f;
-}
-
-Bytes TableOf(const std::vector<SymbolRecord>& records)
-{
-    Bytes p(4 + kRecordBytes * records.size());
-    PutLe32(p, 0, static_cast<uint32_t>(records.size()));
-    for (size_t i = 0; i < records.size(); ++i) {
-        PutLe32(p, FieldAt(i, 0), records[i].symbol);
-        PutLe32(p, FieldAt(i, 1), records[i].cumFreq);
-        PutLe32(p, FieldAt(i, 2), records[i].freq);
-    }
     return p;
 }
 
@@ -137,7 +112,7 @@ Samples Steered(std::mt19937& g, CRangeCoder16& helper, uint8_t fill)
         records.push_back({v, total, freq});
         total += freq;
     }
-    Bytes payload = TableOf(records);
+    Bytes payload = Payload(records);
     payload.push_back(static_cast<uint8_t>(g() & 0x7F)); // inside the first interval
     for (uint32_t i = Below(g, 6); i > 0; --i)
         payload.push_back(static_cast<uint8_t>(g()));
@@ -147,8 +122,8 @@ Samples Steered(std::mt19937& g, CRangeCoder16& helper, uint8_t fill)
 
     Samples decoded(total);
     uint32_t count = total;
-    if (helper.DecodeReference(payload.data(), static_cast<uint32_t>(payload.size()),
-                               decoded.data(), count) != 1)
+    if (DecodeReference(helper, payload.data(), static_cast<uint32_t>(payload.size()),
+                        decoded.data(), count) != 1)
         count = 0;
     // Keep the steered prefix while it fits the counts, then the rest in any order.
     std::vector<uint32_t> left(k);
@@ -241,13 +216,13 @@ const BlockKind* KindOf(int i)
     return (i / kinds) % kind.every == 0 ? &kind : nullptr;
 }
 
-Bytes EncodeReferenceOk(CRangeCoder16& c, const Samples& s)
+Bytes EncodeReferenceOk(const Samples& s)
 {
     Bytes out(4 + kRecordBytes * CRangeCoder16::kAlphabetSize + 3 * s.size() + 16);
     auto length = static_cast<uint32_t>(out.size());
     const uint16_t none = 0;
-    EXPECT_EQ(c.EncodeReference(out.data(), length, s.empty() ? &none : s.data(),
-                                static_cast<uint32_t>(s.size())),
+    EXPECT_EQ(EncodeReference(out.data(), length, s.empty() ? &none : s.data(),
+                              static_cast<uint32_t>(s.size())),
               1);
     out.resize(length);
     return out;
@@ -282,7 +257,7 @@ DecodeResult RunDecode(CRangeCoder16& c, bool fast, const DecodeCase& d)
     r.count = d.claimed;
     const auto length = static_cast<uint32_t>(d.payload.size());
     r.rc = fast ? c.Decode(payload.get(), length, out.get(), r.count)
-                : c.DecodeReference(payload.get(), length, out.get(), r.count);
+                : DecodeReference(c, payload.get(), length, out.get(), r.count);
     r.out.assign(out.get(), out.get() + d.capacity);
     for (size_t i = 0; i < kMoreSymbols; ++i) {
         uint16_t sample = kSentinel;
@@ -524,7 +499,7 @@ const Damage kDamages[] = {
              r = {Below(g, 0x10000), total, 1 + Below(g, span)};
              total += r.freq;
          }
-         Bytes p = TableOf(records);
+         Bytes p = Payload(records);
          p.insert(p.end(), c.payload.begin() + static_cast<ptrdiff_t>(coded), c.payload.end());
          c.payload = std::move(p);
          c.claimed = c.capacity = total;
@@ -552,7 +527,7 @@ const Damage kDamages[] = {
              records.push_back({Below(g, 0x10000), total, largest});
              total += largest;
          }
-         c.payload = TableOf(records);
+         c.payload = Payload(records);
          const uint32_t coded = 1 + Below(g, 64);
          c.payload.push_back(static_cast<uint8_t>(Below(g, 0x80))); // inside the first interval
          for (uint32_t i = 1; i < coded; ++i)
@@ -577,7 +552,7 @@ TEST(RangeDifferential, DecodeMatchesReferenceOnValidAndDamagedPayloads)
         if (kind == nullptr)
             continue;
         const Samples block = kind->make(g, helper);
-        const Bytes payload = EncodeReferenceOk(helper, block);
+        const Bytes payload = EncodeReferenceOk(block);
         for (const Damage& damage : kDamages) {
             if (i % damage.every != 0)
                 continue;
@@ -601,25 +576,24 @@ struct EncodeResult {
     Bytes payload; // the first `length` bytes on success
 };
 
-EncodeResult RunEncode(CRangeCoder16& c, bool fast, const Samples& s, uint32_t capacity)
+// Encode on `coder`, or EncodeReference without one.
+EncodeResult RunEncode(CRangeCoder16* coder, const Samples& s, uint32_t capacity)
 {
     const auto samples = ExactCopy(s);
     std::unique_ptr<uint8_t[]> out(new uint8_t[capacity]);
     EncodeResult r;
     r.length = capacity;
     const auto count = static_cast<uint32_t>(s.size());
-    r.rc = fast ? c.Encode(out.get(), r.length, samples.get(), count)
-                : c.EncodeReference(out.get(), r.length, samples.get(), count);
+    r.rc = coder != nullptr ? coder->Encode(out.get(), r.length, samples.get(), count)
+                            : EncodeReference(out.get(), r.length, samples.get(), count);
     if (r.rc == 1 && r.length <= capacity)
         r.payload.assign(out.get(), out.get() + r.length);
     return r;
 }
 
-testing::AssertionResult SameEncode(CRangeCoder16& fast, CRangeCoder16& reference, const Samples& s,
-                                    uint32_t capacity)
+testing::AssertionResult SameEncode(CRangeCoder16& fast, const Samples& s, uint32_t capacity)
 {
-    const EncodeResult a = RunEncode(fast, true, s, capacity),
-                       b = RunEncode(reference, false, s, capacity);
+    const EncodeResult a = RunEncode(&fast, s, capacity), b = RunEncode(nullptr, s, capacity);
     if (a.rc == b.rc && a.length == b.length && a.payload == b.payload &&
         (a.rc == 1 || a.length == capacity))
         return testing::AssertionSuccess();
@@ -642,9 +616,8 @@ TEST(RangeDifferential, EncodeMatchesReferenceAtEveryCapacityNearTheEnd)
 {
     constexpr int kBlocks = 120;
     std::mt19937 g(0xE9C0);
-    CRangeCoder16 fast, reference, helper;
+    CRangeCoder16 fast, helper;
     Prepare(fast);
-    Prepare(reference);
     Prepare(helper);
     size_t longestFF = 0, longestZero = 0;
     for (int i = 0; i < kBlocks; ++i) {
@@ -654,7 +627,7 @@ TEST(RangeDifferential, EncodeMatchesReferenceAtEveryCapacityNearTheEnd)
         const Samples block = kind->make(g, helper);
         SCOPED_TRACE(testing::Message()
                      << "block " << i << " (" << kind->name << ", " << block.size() << " samples)");
-        const Bytes payload = EncodeReferenceOk(helper, block);
+        const Bytes payload = EncodeReferenceOk(block);
         const auto length = static_cast<uint32_t>(payload.size());
         const size_t coded = FieldAt(Le32(payload, 0), 0);
         longestFF = std::max(longestFF, LongestRun(payload, coded, 0xFF));
@@ -672,7 +645,7 @@ TEST(RangeDifferential, EncodeMatchesReferenceAtEveryCapacityNearTheEnd)
             capacities.push_back(c);
         capacities.push_back(Below(g, length));
         for (uint32_t capacity : capacities)
-            ASSERT_TRUE(SameEncode(fast, reference, block, capacity));
+            ASSERT_TRUE(SameEncode(fast, block, capacity));
     }
     // The steered blocks really produced their runs.
     EXPECT_GE(longestFF, 16u);

@@ -1,4 +1,4 @@
-#include "entropy/range_coder.h"
+#include "reference/range_coder.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,7 @@
 
 namespace {
 
+using tarv::CRangeCoderStream;
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint8_t kGuard = 0xCD;

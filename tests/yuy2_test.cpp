@@ -1,5 +1,7 @@
 // The YUY2 variant's own operations: packed 4:2:2 rows split into Y, U and V
 // planes and merged back, its geometry and size rules, and the formats it takes.
+#include "tests/support/bytes.h"
+#include "tests/support/expect.h"
 #include "variants/yuy2/yuy2.h"
 
 #include <gtest/gtest.h>
@@ -8,22 +10,22 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <optional>
 #include <vector>
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace tarv;
+using namespace tarv_test;
 using Samples = std::vector<uint16_t>;
 
 constexpr uint16_t kSentinel = 0xBEEF;
-constexpr uint8_t kFill = 0xA7;
-constexpr DWORD kTRVR = MakeFourCC('T', 'R', 'V', 'R');
+constexpr uint32_t kTRVR = FourCC('T', 'R', 'V', 'R');
 
-// A packed YUV header (or a compressed one, given TRVY) with its frame size.
-BITMAPINFOHEADER Yuv(LONG width, LONG height, DWORD compression = kFourCC_YUY2, WORD bits = 16)
+// A packed YUV frame (or a compressed one, given TRVY) with its frame size.
+FrameFormat Yuv(int32_t width, int32_t height, uint32_t compression = kFourCC_YUY2,
+                uint16_t bits = 16)
 {
-    return PackedFrameHeader(width, height, compression, bits);
+    return PackedFrameFormat(width, height, compression, bits);
 }
 
 // A buffer whose rows are 8 samples apart (every plane of a frame up to 8 pixels
@@ -39,9 +41,9 @@ Samples Buffer(const std::vector<Samples>& rows, uint16_t rest)
 TEST(YUY2, FourByTwoFrameSplitsIntoPlanesAndResiduals)
 {
     const Bytes frame = {16, 128, 18, 120, 20, 130, 22, 118, 17, 129, 19, 121, 21, 131, 23, 119};
-    const BITMAPINFOHEADER in = Yuv(4, 2);
+    const FrameFormat in = Yuv(4, 2);
     CEncoderTarvYUV16 enc;
-    ASSERT_EQ(enc.Prepare(&in, nullptr), ICERR_OK);
+    ASSERT_EQ(enc.Prepare(&in, nullptr), Status::Ok);
     ASSERT_EQ(enc.Samples().count, 48);
     uint16_t* samples = enc.Samples().data;
 
@@ -65,9 +67,9 @@ TEST(YUY2, OddWidthRowsSplitAndMerge)
         frame[i] = static_cast<uint8_t>(i + 1);
         frame[12 + i] = static_cast<uint8_t>(i + 101);
     }
-    const BITMAPINFOHEADER in = Yuv(5, 2);
+    const FrameFormat in = Yuv(5, 2);
     CEncoderTarvYUV16 enc;
-    ASSERT_EQ(enc.Prepare(&in, nullptr), ICERR_OK);
+    ASSERT_EQ(enc.Prepare(&in, nullptr), Status::Ok);
     ASSERT_EQ(enc.Samples().count, 48);
     Samples split(48, kSentinel);
     ASSERT_EQ(enc.SplitPlanes(split.data(), frame.data(), &in), 1);
@@ -84,16 +86,16 @@ TEST(YUY2, OddWidthRowsSplitAndMerge)
 
     // Merging writes 10 bytes a row, rows in stored order whatever the sign of the
     // height, and reads no V sample for the last pixel.
-    const BITMAPINFOHEADER trvy = Yuv(5, 2, kTarvYUY2FourCC);
+    const FrameFormat trvy = Yuv(5, 2, kTarvYUY2FourCC);
     CDecoderTarvYUV16 dec;
-    ASSERT_EQ(dec.Prepare(&trvy, &in), ICERR_OK);
+    ASSERT_EQ(dec.Prepare(&trvy, &in), Status::Ok);
     Samples merged = planes;
     merged[34] = merged[42] = 99;
     Bytes want = frame;
     want[10] = want[11] = want[22] = want[23] = kFill;
-    for (LONG height : {2, -2, INT32_MIN}) {
+    for (int32_t height : {2, -2, INT32_MIN}) {
         SCOPED_TRACE(height);
-        const BITMAPINFOHEADER out = Yuv(5, height);
+        const FrameFormat out = Yuv(5, height);
         Bytes pixels(24, kFill);
         ASSERT_EQ(dec.MergePlanes(pixels.data(), merged.data(), &out), 1);
         // -2^31 has no magnitude in 32 bits: nothing is written.
@@ -102,8 +104,8 @@ TEST(YUY2, OddWidthRowsSplitAndMerge)
 
     // Width 1: the row has no V byte at all, so its V sample is 0.
     const Bytes one = {7, 9, 0xEE, 0xEE};
-    const BITMAPINFOHEADER narrow = Yuv(1, 1);
-    ASSERT_EQ(enc.Prepare(&narrow, nullptr), ICERR_OK);
+    const FrameFormat narrow = Yuv(1, 1);
+    ASSERT_EQ(enc.Prepare(&narrow, nullptr), Status::Ok);
     Samples single(24, kSentinel);
     ASSERT_EQ(enc.SplitPlanes(single.data(), one.data(), &narrow), 1);
     EXPECT_EQ(single, Buffer({{7}, {9}, {0}}, kSentinel));
@@ -112,7 +114,7 @@ TEST(YUY2, OddWidthRowsSplitAndMerge)
 TEST(YUY2, GeometryAndSizeRules)
 {
     struct Case {
-        LONG w, h;
+        int32_t w, h;
         PlaneInfo luma, chroma;
         int32_t samples;
         uint32_t maxCompressed, decompressed;
@@ -128,11 +130,11 @@ TEST(YUY2, GeometryAndSizeRules)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.w << "x" << c.h);
-        const BITMAPINFOHEADER raw = Yuv(c.w, c.h), trvy = Yuv(c.w, c.h, kTarvYUY2FourCC);
+        const FrameFormat raw = Yuv(c.w, c.h), trvy = Yuv(c.w, c.h, kTarvYUY2FourCC);
         CEncoderTarvYUV16 enc;
         CDecoderTarvYUV16 dec;
-        ASSERT_EQ(enc.Prepare(&raw, nullptr), ICERR_OK);
-        ASSERT_EQ(dec.Prepare(&trvy, &raw), ICERR_OK);
+        ASSERT_EQ(enc.Prepare(&raw, nullptr), Status::Ok);
+        ASSERT_EQ(dec.Prepare(&trvy, &raw), Status::Ok);
         const CCodec* codecs[] = {&enc, &dec};
         for (const CCodec* codec : codecs) {
             EXPECT_TRUE(same(codec->Plane(0), c.luma));
@@ -145,79 +147,65 @@ TEST(YUY2, GeometryAndSizeRules)
     }
 }
 
-struct FormatCase {
-    const char* name;
-    BITMAPINFOHEADER in;
-    std::optional<BITMAPINFOHEADER> out;
-    bool accepted;
-};
-
-void ExpectFormats(const CCodec& codec, const std::vector<FormatCase>& cases)
-{
-    EXPECT_EQ(codec.CheckFormat(nullptr, nullptr), 0);
-    for (const FormatCase& c : cases)
-        EXPECT_EQ(codec.CheckFormat(&c.in, c.out ? &*c.out : nullptr) != 0, c.accepted) << c.name;
-}
-
-constexpr DWORD kLowerYUY2 = MakeFourCC('y', 'u', 'y', '2');
-constexpr DWORD kLowerTRVY = MakeFourCC('t', 'r', 'v', 'y');
+constexpr uint32_t kLowerYUY2 = FourCC('y', 'u', 'y', '2');
+constexpr uint32_t kLowerTRVY = FourCC('t', 'r', 'v', 'y');
 
 // Rows come from the bit count, so fewer than 16 bits cannot hold a pixel pair, and
 // a frame of 64-bit rows (8 bytes a pixel) passes 2^31 - 1 bytes at 16 x 2^24.
 TEST(YUY2, EncoderFormatRules)
 {
-    const DWORD Y = kFourCC_YUY2;
-    ExpectFormats(CEncoderTarvYUV16(),
-                  {
-                      {"YUY2", Yuv(8, 2, Y, 16), {}, true},
-                      {"YUNV", Yuv(8, 2, kFourCC_YUNV, 16), {}, true},
-                      {"V422", Yuv(8, 2, kFourCC_V422, 16), {}, true},
-                      {"yuy2", Yuv(8, 2, kLowerYUY2, 16), {}, false},
-                      {"BI_RGB", Yuv(8, 2, BI_RGB, 16), {}, false},
-                      {"TRVY input", Yuv(8, 2, kTarvYUY2FourCC, 16), {}, false},
-                      {"8 bits", Yuv(8, 2, Y, 8), {}, false},
-                      {"12 bits", Yuv(8, 2, Y, 12), {}, false},
-                      {"24 bits", Yuv(8, 2, Y, 24), {}, true},
-                      {"32 bits", Yuv(8, 2, Y, 32), {}, true},
-                      {"height 0", Yuv(8, 0, Y, 16), {}, true},
-                      {"negative height", Yuv(8, -2, Y, 16), {}, false},
-                      {"negative width", Yuv(-8, 2, Y, 16), {}, false},
-                      {"to TRVY", Yuv(8, 2, Y, 16), Yuv(8, 2, kTarvYUY2FourCC, 16), true},
-                      {"to trvy", Yuv(8, 2, Y, 16), Yuv(8, 2, kLowerTRVY, 16), false},
-                      {"to TRVR", Yuv(8, 2, Y, 16), Yuv(8, 2, kTRVR, 16), false},
-                      {"packed frame of 2^31 - 128", Yuv(16, 16777215, Y, 64), {}, true},
-                      {"packed frame of 2^31", Yuv(16, 16777216, Y, 64), {}, false},
-                      {"largest buffer of width 8", Yuv(8, 44722858, Y, 16), {}, true},
-                      {"buffer one row larger", Yuv(8, 44722859, Y, 16), {}, false},
-                  });
+    const uint32_t Y = kFourCC_YUY2;
+    const FormatCase cases[] = {
+        {"YUY2", Yuv(8, 2, Y, 16), {}, true},
+        {"YUNV", Yuv(8, 2, kFourCC_YUNV, 16), {}, true},
+        {"V422", Yuv(8, 2, kFourCC_V422, 16), {}, true},
+        {"yuy2", Yuv(8, 2, kLowerYUY2, 16), {}, false},
+        {"BI_RGB", Yuv(8, 2, kFormatRGB, 16), {}, false},
+        {"TRVY input", Yuv(8, 2, kTarvYUY2FourCC, 16), {}, false},
+        {"8 bits", Yuv(8, 2, Y, 8), {}, false},
+        {"12 bits", Yuv(8, 2, Y, 12), {}, false},
+        {"24 bits", Yuv(8, 2, Y, 24), {}, true},
+        {"32 bits", Yuv(8, 2, Y, 32), {}, true},
+        {"height 0", Yuv(8, 0, Y, 16), {}, true},
+        {"negative height", Yuv(8, -2, Y, 16), {}, false},
+        {"negative width", Yuv(-8, 2, Y, 16), {}, false},
+        {"to TRVY", Yuv(8, 2, Y, 16), Yuv(8, 2, kTarvYUY2FourCC, 16), true},
+        {"to trvy", Yuv(8, 2, Y, 16), Yuv(8, 2, kLowerTRVY, 16), false},
+        {"to TRVR", Yuv(8, 2, Y, 16), Yuv(8, 2, kTRVR, 16), false},
+        {"packed frame of 2^31 - 128", Yuv(16, 16777215, Y, 64), {}, true},
+        {"packed frame of 2^31", Yuv(16, 16777216, Y, 64), {}, false},
+        {"largest buffer of width 8", Yuv(8, 44722858, Y, 16), {}, true},
+        {"buffer one row larger", Yuv(8, 44722859, Y, 16), {}, false},
+    };
+    ExpectFormats(CEncoderTarvYUV16(), cases);
 }
 
 TEST(YUY2, DecoderFormatRules)
 {
-    const DWORD Y = kFourCC_YUY2, T = kTarvYUY2FourCC;
-    const BITMAPINFOHEADER trvy = Yuv(8, 2, T, 16);
-    ExpectFormats(CDecoderTarvYUV16(),
-                  {
-                      {"TRVY alone", trvy, {}, true},
-                      {"trvy", Yuv(8, 2, kLowerTRVY, 16), {}, false},
-                      {"TRVR", Yuv(8, 2, kTRVR, 16), {}, false},
-                      {"YUY2 input", Yuv(8, 2, Y, 16), {}, false},
-                      {"negative height", Yuv(8, -2, T, 16), {}, false},
-                      {"negative width", Yuv(-8, 2, T, 16), {}, false},
-                      {"buffer past 2^31 - 1", Yuv(8, 44722859, T, 16), {}, false},
-                      {"to YUY2", trvy, Yuv(8, 2, Y, 16), true},
-                      {"to YUNV", trvy, Yuv(8, 2, kFourCC_YUNV, 16), true},
-                      {"to V422", trvy, Yuv(8, 2, kFourCC_V422, 16), true},
-                      {"to yuy2", trvy, Yuv(8, 2, kLowerYUY2, 16), false},
-                      {"to BI_RGB", trvy, Yuv(8, 2, BI_RGB, 24), false},
-                      {"to TRVY", trvy, trvy, false},
-                      {"to 8 bits", trvy, Yuv(8, 2, Y, 8), false},
-                      {"to 24 bits", trvy, Yuv(8, 2, Y, 24), true},
-                      {"to 32 bits", trvy, Yuv(8, 2, Y, 32), true},
-                      {"to top-down", trvy, Yuv(8, -2, Y, 16), true},
-                      {"to packed frame of 2^31 - 128", trvy, Yuv(16, 16777215, Y, 64), true},
-                      {"to packed frame of 2^31", trvy, Yuv(16, -16777216, Y, 64), false},
-                  });
+    const uint32_t Y = kFourCC_YUY2, T = kTarvYUY2FourCC;
+    const FrameFormat trvy = Yuv(8, 2, T, 16);
+    const FormatCase cases[] = {
+        {"TRVY alone", trvy, {}, true},
+        {"trvy", Yuv(8, 2, kLowerTRVY, 16), {}, false},
+        {"TRVR", Yuv(8, 2, kTRVR, 16), {}, false},
+        {"YUY2 input", Yuv(8, 2, Y, 16), {}, false},
+        {"negative height", Yuv(8, -2, T, 16), {}, false},
+        {"negative width", Yuv(-8, 2, T, 16), {}, false},
+        {"buffer past 2^31 - 1", Yuv(8, 44722859, T, 16), {}, false},
+        {"to YUY2", trvy, Yuv(8, 2, Y, 16), true},
+        {"to YUNV", trvy, Yuv(8, 2, kFourCC_YUNV, 16), true},
+        {"to V422", trvy, Yuv(8, 2, kFourCC_V422, 16), true},
+        {"to yuy2", trvy, Yuv(8, 2, kLowerYUY2, 16), false},
+        {"to BI_RGB", trvy, Yuv(8, 2, kFormatRGB, 24), false},
+        {"to TRVY", trvy, trvy, false},
+        {"to 8 bits", trvy, Yuv(8, 2, Y, 8), false},
+        {"to 24 bits", trvy, Yuv(8, 2, Y, 24), true},
+        {"to 32 bits", trvy, Yuv(8, 2, Y, 32), true},
+        {"to top-down", trvy, Yuv(8, -2, Y, 16), true},
+        {"to packed frame of 2^31 - 128", trvy, Yuv(16, 16777215, Y, 64), true},
+        {"to packed frame of 2^31", trvy, Yuv(16, -16777216, Y, 64), false},
+    };
+    ExpectFormats(CDecoderTarvYUV16(), cases);
 }
 
 } // namespace

@@ -2,6 +2,9 @@
 // drive them: through msvfw32 and avifil32 alone, with the DLLs beside this
 // program. Usage: tarv_vfw_host OUTDIR, where OUTDIR (a Windows path) receives
 // the AVI files that the FFmpeg check reads.
+#include "tests/support/frames.h"
+#include "tests/support/headers.h"
+
 #include <windows.h>
 
 #include <psapi.h>
@@ -42,84 +45,55 @@ struct Context {
     }
 };
 
-struct Variant {
-    const char* id; // the AVI file's name
-    const char* dll;
-    DWORD fcc;
-    const char* name;
-    const char* description;
-    DWORD raw; // biCompression of the uncompressed frames
-    WORD bits;
-    bool flipsTopDown; // whether a top-down output reverses the rows
-};
+using tarv::Info;
+using tarv::Variant;
+using tarv_test::Bytes;
+using tarv_test::Content;
+using tarv_test::RawHeader;
 
-const Variant kVariants[] = {
-    {"tarvy", "tarvy.dll", mmioFOURCC('T', 'R', 'V', 'Y'), "TRVY",
-     "Tarv Lossless Video Codec (YUY2)", mmioFOURCC('Y', 'U', 'Y', '2'), 16, false},
-    {"tarvr", "tarvr.dll", mmioFOURCC('T', 'R', 'V', 'R'), "TRVR",
-     "Tarv Lossless Video Codec (RGB24)", BI_RGB, 24, true},
-};
-
-using Bytes = std::vector<uint8_t>;
+// The DLL that carries the variant, beside this program.
+std::string Dll(Variant v)
+{
+    return std::string(Info(v).library) + ".dll";
+}
 
 // Hosts hand these buffers over with no length: a codec that writes past what
 // it announced lands in the guard.
 constexpr size_t kGuard = 64;
 constexpr uint8_t kGuardByte = 0xA5;
 
-size_t Stride(WORD bits, LONG w)
+// Bytes of a packed frame in this format, rows either way up.
+size_t FrameSize(const BITMAPINFOHEADER& h)
 {
-    return (static_cast<size_t>(w) * bits / 8 + 3) / 4 * 4;
+    return tarv::PackedFrameFormat(h.biWidth, h.biHeight, h.biCompression, h.biBitCount).sizeImage;
 }
 
-size_t Rows(LONG h)
+// Photo-like content that compresses, or noise that does not.
+Bytes MakeFrame(Variant v, LONG w, LONG h, bool noise, uint32_t seed)
 {
-    return static_cast<size_t>(h < 0 ? -h : h);
+    return tarv_test::Frame(tarv_test::RawFormat(v, w, h), noise ? Content::Noise : Content::Photo,
+                            seed);
 }
 
-BITMAPINFOHEADER RawHeader(const Variant& v, LONG w, LONG h)
+// The pixels agree: row padding is no part of the picture. A top-down
+// `decoded` lies upside down for a bottom-up variant.
+bool SamePicture(Variant v, LONG w, LONG h, const Bytes& source, const uint8_t* decoded,
+                 bool topDown = false)
 {
-    BITMAPINFOHEADER b{};
-    b.biSize = sizeof b;
-    b.biWidth = w;
-    b.biHeight = h;
-    b.biPlanes = 1;
-    b.biBitCount = v.bits;
-    b.biCompression = v.raw;
-    b.biSizeImage = static_cast<DWORD>(Stride(v.bits, w) * Rows(h));
-    return b;
+    return tarv_test::PictureDifference(v, decoded, tarv_test::RawFormat(v, w, topDown ? -h : h),
+                                        source.data(), tarv_test::RawFormat(v, w, h))
+        .empty();
 }
 
-// Smooth content that compresses, or noise that does not. The row padding is
-// noise either way: hosts leave whatever was there.
-Bytes MakeFrame(const Variant& v, LONG w, LONG h, bool noise, uint32_t seed)
+// A text field holds `text` and its terminator.
+template <class Char> bool SameText(const WCHAR* field, const Char* text)
 {
-    const size_t stride = Stride(v.bits, w), used = static_cast<size_t>(w) * v.bits / 8;
-    Bytes f(stride * Rows(h));
-    uint32_t s = seed * 2654435761u + 12345u;
-    for (size_t y = 0; y < Rows(h); ++y) {
-        for (size_t i = 0; i < stride; ++i) {
-            s ^= s << 13, s ^= s >> 17, s ^= s << 5;
-            const size_t smooth = i / (v.bits / 8) + 2 * y + (i % 4) * 50 + seed * 9;
-            f[y * stride + i] = static_cast<uint8_t>(noise || i >= used ? s >> 24 : smooth);
-        }
-    }
-    return f;
-}
-
-// The pixels agree: row padding is no part of the picture. `flipped` reads
-// `decoded` bottom row first.
-bool SamePicture(const Variant& v, LONG w, LONG h, const Bytes& source, const uint8_t* decoded,
-                 bool flipped = false)
-{
-    const size_t stride = Stride(v.bits, w), used = static_cast<size_t>(w) * v.bits / 8;
-    const size_t rows = Rows(h);
-    for (size_t y = 0; y < rows; ++y) {
-        const size_t d = flipped ? rows - 1 - y : y;
-        if (std::memcmp(&source[y * stride], decoded + d * stride, used) != 0)
+    for (size_t i = 0;; ++i) {
+        if (field[i] != static_cast<WCHAR>(text[i]))
             return false;
+        if (text[i] == 0)
+            return true;
     }
-    return true;
 }
 
 bool GuardIntact(const Bytes& b, size_t size)
@@ -160,7 +134,7 @@ Encoded Compress(HIC hic, const BITMAPINFOHEADER& proposed, BITMAPINFOHEADER inp
 // One ICDecompress into a buffer of the output format's size.
 Bytes Decompress(HIC hic, const Encoded& e, BITMAPINFOHEADER output)
 {
-    const size_t size = Stride(output.biBitCount, output.biWidth) * Rows(output.biHeight);
+    const size_t size = FrameSize(output);
     Bytes picture(size + kGuard, kGuardByte);
     BITMAPINFOHEADER input = e.header;
     const DWORD r =
@@ -185,14 +159,15 @@ SIZE_T PrivateBytes()
 
 // Hosts open a codec for one clip and close it after: each open configures a
 // full HD frame, each last close unloads the DLL, and nothing may stay behind.
-void TestRepeatedOpen(const Variant& v)
+void TestRepeatedOpen(Variant v)
 {
     Context c("repeated open", 1920, 1080);
     BITMAPINFOHEADER raw = RawHeader(v, 1920, 1080);
+    const DWORD fcc = Info(v).fourccValue;
     SIZE_T baseline = 0, worst = 0;
     for (int i = 0; i <= 30; ++i) {
         const SIZE_T before = PrivateBytes();
-        HIC hic = ICOpen(ICTYPE_VIDEO, v.fcc, ICMODE_COMPRESS);
+        HIC hic = ICOpen(ICTYPE_VIDEO, fcc, ICMODE_COMPRESS);
         if (!CHECK(hic != nullptr))
             return;
         BITMAPINFOHEADER comp{};
@@ -202,39 +177,36 @@ void TestRepeatedOpen(const Variant& v)
         // Proves the measure sees the codec's buffers at all.
         CHECK(PrivateBytes() > before + 2 * raw.biSizeImage);
         ICClose(hic);
-        CHECK(GetModuleHandleA(v.dll) == nullptr);
+        CHECK(GetModuleHandleA(Dll(v).c_str()) == nullptr);
         const SIZE_T closed = PrivateBytes();
         if (i == 0) // the first round loads what Wine keeps for good
             baseline = closed;
         else
             worst = std::max(worst, closed > baseline ? closed - baseline : 0);
     }
-    std::printf("%s: private memory after 30 opens grew by at most %zu KB\n", v.name,
+    std::printf("%s: private memory after 30 opens grew by at most %zu KB\n", Info(v).fourcc,
                 static_cast<size_t>(worst / 1024));
     CHECK(worst < 12u << 20);
 }
 
-void TestInfoAndLocate(const Variant& v)
+void TestInfoAndLocate(Variant v)
 {
     Context c("info and locate");
-    HIC hic = ICOpen(ICTYPE_VIDEO, v.fcc, ICMODE_QUERY);
+    const DWORD fcc = Info(v).fourccValue;
+    HIC hic = ICOpen(ICTYPE_VIDEO, fcc, ICMODE_QUERY);
     if (!CHECK(hic != nullptr))
         return;
     ICINFO info{};
     CHECK(ICGetInfo(hic, &info, sizeof info) == sizeof info);
-    CHECK(info.fccType == ICTYPE_VIDEO && info.fccHandler == v.fcc);
-    char name[32], description[160];
-    WideCharToMultiByte(CP_ACP, 0, info.szName, -1, name, sizeof name, nullptr, nullptr);
-    WideCharToMultiByte(CP_ACP, 0, info.szDescription, -1, description, sizeof description, nullptr,
-                        nullptr);
-    CHECK(std::strcmp(name, v.name) == 0);
-    CHECK(std::strcmp(description, v.description) == 0);
+    CHECK(info.fccType == ICTYPE_VIDEO && info.fccHandler == fcc);
+    CHECK(SameText(info.szName, Info(v).fourcc));
+    CHECK(SameText(info.szDescription, Info(v).description));
     ICClose(hic);
 
     // By handler for compression; by format alone for decompression, as a
     // player meets a stream it has no handler for.
     BITMAPINFOHEADER raw = RawHeader(v, 64, 48);
-    hic = ICLocate(ICTYPE_VIDEO, v.fcc, &raw, nullptr, ICMODE_COMPRESS);
+    hic = ICLocate(ICTYPE_VIDEO, Info(v).fourccValue, &raw, nullptr, ICMODE_COMPRESS);
     CHECK(hic != nullptr);
     BITMAPINFOHEADER comp{};
     if (hic != nullptr) {
@@ -248,18 +220,18 @@ void TestInfoAndLocate(const Variant& v)
     if (CHECK(hic != nullptr)) {
         ICINFO found{};
         ICGetInfo(hic, &found, sizeof found);
-        CHECK(found.fccHandler == v.fcc);
+        CHECK(found.fccHandler == Info(v).fourccValue);
         ICClose(hic);
     }
 }
 
 // The full negotiation a capture program goes through, then decoding as a
 // player does, including a top-down output.
-void TestRoundTrip(const Variant& v, LONG w, LONG h)
+void TestRoundTrip(Variant v, LONG w, LONG h)
 {
     Context c("round trip", w, h);
-    HIC enc = ICOpen(ICTYPE_VIDEO, v.fcc, ICMODE_COMPRESS);
-    HIC dec = ICOpen(ICTYPE_VIDEO, v.fcc, ICMODE_DECOMPRESS);
+    HIC enc = ICOpen(ICTYPE_VIDEO, Info(v).fourccValue, ICMODE_COMPRESS);
+    HIC dec = ICOpen(ICTYPE_VIDEO, Info(v).fourccValue, ICMODE_DECOMPRESS);
     if (!CHECK(enc != nullptr && dec != nullptr))
         return;
     BITMAPINFOHEADER raw = RawHeader(v, w, h);
@@ -268,8 +240,8 @@ void TestRoundTrip(const Variant& v, LONG w, LONG h)
     BITMAPINFOHEADER comp;
     std::memset(&comp, 0xCD, sizeof comp);
     CHECK(ICCompressGetFormat(enc, &raw, &comp) == ICERR_OK);
-    CHECK(comp.biSize == sizeof comp && comp.biCompression == v.fcc && comp.biWidth == w &&
-          comp.biHeight == h);
+    CHECK(comp.biSize == sizeof comp && comp.biCompression == Info(v).fourccValue &&
+          comp.biWidth == w && comp.biHeight == h);
     CHECK(comp.biSizeImage == ICCompressGetSize(enc, &raw, &comp));
     CHECK(ICCompressQuery(enc, &raw, &comp) == ICERR_OK);
     CHECK(ICCompressBegin(enc, &raw, &comp) == ICERR_OK);
@@ -288,8 +260,8 @@ void TestRoundTrip(const Variant& v, LONG w, LONG h)
     CHECK(ICDecompressGetFormat(dec, &comp, &out) == ICERR_OK);
     const BITMAPINFOHEADER expected = RawHeader(v, w, h);
     CHECK(out.biSize == expected.biSize && out.biWidth == w && out.biHeight == h &&
-          out.biPlanes == 1 && out.biBitCount == v.bits && out.biCompression == v.raw &&
-          out.biSizeImage == expected.biSizeImage);
+          out.biPlanes == 1 && out.biBitCount == Info(v).bitCount &&
+          out.biCompression == Info(v).rawFormats[0] && out.biSizeImage == expected.biSizeImage);
     out = expected;
     CHECK(ICDecompressQuery(dec, &comp, &out) == ICERR_OK);
     CHECK(ICDecompressBegin(dec, &comp, &out) == ICERR_OK);
@@ -300,8 +272,7 @@ void TestRoundTrip(const Variant& v, LONG w, LONG h)
     BITMAPINFOHEADER topDown = RawHeader(v, w, -h);
     CHECK(ICDecompressQuery(dec, &comp, &topDown) == ICERR_OK);
     CHECK(ICDecompressBegin(dec, &comp, &topDown) == ICERR_OK);
-    CHECK(SamePicture(v, w, h, frames[1], Decompress(dec, encoded[1], topDown).data(),
-                      v.flipsTopDown));
+    CHECK(SamePicture(v, w, h, frames[1], Decompress(dec, encoded[1], topDown).data(), true));
     CHECK(ICDecompressEnd(dec) == ICERR_OK);
     ICClose(enc);
     ICClose(dec);
@@ -309,15 +280,15 @@ void TestRoundTrip(const Variant& v, LONG w, LONG h)
 
 // ICSeqCompressFrame as capture programs use it: no query first, the output
 // format left to the codec, and frames that do not compress among them.
-void TestSequence(const Variant& v, LONG w, LONG h)
+void TestSequence(Variant v, LONG w, LONG h)
 {
     Context c("ICSeqCompressFrame", w, h);
     COMPVARS cv{};
     cv.cbSize = sizeof cv;
     cv.dwFlags = ICMF_COMPVARS_VALID;
     cv.fccType = ICTYPE_VIDEO;
-    cv.fccHandler = v.fcc;
-    cv.hic = ICOpen(ICTYPE_VIDEO, v.fcc, ICMODE_COMPRESS);
+    cv.fccHandler = Info(v).fourccValue;
+    cv.hic = ICOpen(ICTYPE_VIDEO, Info(v).fourccValue, ICMODE_COMPRESS);
     cv.lQ = ICQUALITY_DEFAULT;
     cv.lKey = 1;
     if (!CHECK(cv.hic != nullptr))
@@ -329,7 +300,7 @@ void TestSequence(const Variant& v, LONG w, LONG h)
         return;
     }
     const BITMAPINFOHEADER comp = cv.lpbiOut->bmiHeader;
-    CHECK(comp.biCompression == v.fcc && comp.biWidth == w && comp.biHeight == h);
+    CHECK(comp.biCompression == Info(v).fourccValue && comp.biWidth == w && comp.biHeight == h);
     std::vector<Bytes> frames;
     std::vector<Encoded> encoded;
     for (uint32_t i = 0; i < 5; ++i) {
@@ -349,7 +320,7 @@ void TestSequence(const Variant& v, LONG w, LONG h)
     ICSeqCompressFrameEnd(&cv);
     ICCompressorFree(&cv);
 
-    HIC dec = ICOpen(ICTYPE_VIDEO, v.fcc, ICMODE_DECOMPRESS);
+    HIC dec = ICOpen(ICTYPE_VIDEO, Info(v).fourccValue, ICMODE_DECOMPRESS);
     BITMAPINFOHEADER out = RawHeader(v, w, h);
     CHECK(ICDecompressBegin(dec, &comp, &out) == ICERR_OK);
     for (size_t i = 0; i < encoded.size(); ++i)
@@ -360,12 +331,12 @@ void TestSequence(const Variant& v, LONG w, LONG h)
 
 // ICImageDecompress, the one-call path for a single picture: the codec found
 // by format, with the output format given or left to the codec.
-void TestImageDecompress(const Variant& v, LONG w, LONG h)
+void TestImageDecompress(Variant v, LONG w, LONG h)
 {
     Context c("ICImageDecompress", w, h);
     const BITMAPINFOHEADER raw = RawHeader(v, w, h);
     const Bytes frame = MakeFrame(v, w, h, false, 7);
-    HIC enc = ICOpen(ICTYPE_VIDEO, v.fcc, ICMODE_COMPRESS);
+    HIC enc = ICOpen(ICTYPE_VIDEO, Info(v).fourccValue, ICMODE_COMPRESS);
     BITMAPINFO comp{};
     ICCompressGetFormat(enc, &raw, &comp.bmiHeader);
     CHECK(ICCompressBegin(enc, &raw, &comp.bmiHeader) == ICERR_OK);
@@ -381,8 +352,9 @@ void TestImageDecompress(const Variant& v, LONG w, LONG h)
         if (!CHECK(dib != nullptr))
             continue;
         const auto* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(dib));
-        CHECK(header->biCompression == v.raw && header->biBitCount == v.bits &&
-              header->biWidth == w && header->biHeight == h);
+        CHECK(header->biCompression == Info(v).rawFormats[0] &&
+              header->biBitCount == Info(v).bitCount && header->biWidth == w &&
+              header->biHeight == h);
         // No colour table at 16 and 24 bits: the pixels follow the header.
         CHECK(GlobalSize(dib) >= header->biSize + raw.biSizeImage);
         const auto* bits = reinterpret_cast<const uint8_t*>(header) + header->biSize;
@@ -394,7 +366,7 @@ void TestImageDecompress(const Variant& v, LONG w, LONG h)
 
 // Two clips of different sizes open at once, as an editor's timeline keeps
 // them: each HIC compresses and decompresses its own, frames interleaved.
-void TestTwoSizesAtOnce(const Variant& v)
+void TestTwoSizesAtOnce(Variant v)
 {
     Context c("two sizes at once");
     struct Clip {
@@ -404,7 +376,7 @@ void TestTwoSizesAtOnce(const Variant& v)
     };
     Clip clips[] = {{161, 91, nullptr, {}, {}}, {64, 48, nullptr, {}, {}}};
     for (Clip& clip : clips) {
-        clip.hic = ICOpen(ICTYPE_VIDEO, v.fcc, ICMODE_COMPRESS);
+        clip.hic = ICOpen(ICTYPE_VIDEO, Info(v).fourccValue, ICMODE_COMPRESS);
         clip.raw = RawHeader(v, clip.w, clip.h);
         CHECK(clip.hic != nullptr &&
               ICCompressGetFormat(clip.hic, &clip.raw, &clip.comp) == ICERR_OK);
@@ -437,8 +409,8 @@ struct ThreadJob {
 DWORD WINAPI RoundTrips(void* arg)
 {
     ThreadJob& job = *static_cast<ThreadJob*>(arg);
-    const Variant& v = *job.v;
-    HIC hic = ICOpen(ICTYPE_VIDEO, v.fcc, ICMODE_COMPRESS);
+    Variant v = *job.v;
+    HIC hic = ICOpen(ICTYPE_VIDEO, Info(v).fourccValue, ICMODE_COMPRESS);
     BITMAPINFOHEADER raw = RawHeader(v, job.w, job.h), comp{};
     if (hic == nullptr || ICCompressGetFormat(hic, &raw, &comp) != ICERR_OK ||
         ICCompressBegin(hic, &raw, &comp) != ICERR_OK ||
@@ -459,7 +431,7 @@ DWORD WINAPI RoundTrips(void* arg)
     return 0;
 }
 
-void TestThreads(const Variant& v)
+void TestThreads(Variant v)
 {
     Context c("two threads");
     ThreadJob jobs[] = {{&v, 320, 240, 0}, {&v, 161, 91, 0}};
@@ -477,7 +449,7 @@ void TestThreads(const Variant& v)
     }
 }
 
-std::string AviPath(const std::string& dir, const char* name)
+std::string AviPath(const std::string& dir, const std::string& name)
 {
     return dir + "\\" + name + ".avi";
 }
@@ -519,8 +491,7 @@ bool WriteAvi(const std::string& path, DWORD handler, const BITMAPINFOHEADER& fo
 
 // Reads the stream back as an editor does, frame by frame and through
 // AVIStreamGetFrame, and compares every frame with its source.
-void CheckAvi(const Variant& v, const std::string& path, LONG w, LONG h,
-              const std::vector<Bytes>& frames)
+void CheckAvi(Variant v, const std::string& path, LONG w, LONG h, const std::vector<Bytes>& frames)
 {
     PAVISTREAM stream = nullptr;
     if (!CHECK(AVIStreamOpenFromFileA(&stream, path.c_str(), streamtypeVIDEO, 0, OF_READ,
@@ -528,14 +499,14 @@ void CheckAvi(const Variant& v, const std::string& path, LONG w, LONG h,
         return;
     AVISTREAMINFOA info{};
     AVIStreamInfoA(stream, &info, sizeof info);
-    CHECK(info.fccHandler == v.fcc);
+    CHECK(info.fccHandler == Info(v).fourccValue);
     CHECK(AVIStreamLength(stream) == static_cast<LONG>(frames.size()));
     BITMAPINFOHEADER comp{};
     LONG formatSize = sizeof comp;
     CHECK(AVIStreamReadFormat(stream, 0, &comp, &formatSize) == AVIERR_OK);
-    CHECK(comp.biCompression == v.fcc && comp.biWidth == w && comp.biHeight == h);
+    CHECK(comp.biCompression == Info(v).fourccValue && comp.biWidth == w && comp.biHeight == h);
 
-    HIC dec = ICOpen(ICTYPE_VIDEO, v.fcc, ICMODE_DECOMPRESS);
+    HIC dec = ICOpen(ICTYPE_VIDEO, Info(v).fourccValue, ICMODE_DECOMPRESS);
     BITMAPINFOHEADER out = RawHeader(v, w, h);
     CHECK(ICDecompressBegin(dec, &comp, &out) == ICERR_OK);
     for (LONG i = 0; i < AVIStreamLength(stream) && i < static_cast<LONG>(frames.size()); ++i) {
@@ -565,8 +536,9 @@ void CheckAvi(const Variant& v, const std::string& path, LONG w, LONG h,
                 static_cast<const BITMAPINFOHEADER*>(AVIStreamGetFrame(getFrame, i));
             if (!CHECK(header != nullptr))
                 break;
-            CHECK(header->biCompression == v.raw && header->biBitCount == v.bits &&
-                  header->biWidth == w && header->biHeight == h);
+            CHECK(header->biCompression == Info(v).rawFormats[0] &&
+                  header->biBitCount == Info(v).bitCount && header->biWidth == w &&
+                  header->biHeight == h);
             const auto* bits = reinterpret_cast<const uint8_t*>(header) + header->biSize +
                                header->biClrUsed * sizeof(RGBQUAD);
             CHECK(SamePicture(v, w, h, frames[static_cast<size_t>(i)], bits));
@@ -578,11 +550,11 @@ void CheckAvi(const Variant& v, const std::string& path, LONG w, LONG h,
 
 // A capture program's recording: compress with ICCompress, store with
 // AVIStreamWrite, then read it all back.
-void TestAviFile(const Variant& v, const std::string& dir, LONG w, LONG h)
+void TestAviFile(Variant v, const std::string& dir, LONG w, LONG h)
 {
     Context c("AVI file", w, h);
     const BITMAPINFOHEADER raw = RawHeader(v, w, h);
-    HIC enc = ICOpen(ICTYPE_VIDEO, v.fcc, ICMODE_COMPRESS);
+    HIC enc = ICOpen(ICTYPE_VIDEO, Info(v).fourccValue, ICMODE_COMPRESS);
     BITMAPINFOHEADER comp{};
     CHECK(ICCompressGetFormat(enc, &raw, &comp) == ICERR_OK);
     CHECK(ICCompressBegin(enc, &raw, &comp) == ICERR_OK);
@@ -593,20 +565,20 @@ void TestAviFile(const Variant& v, const std::string& dir, LONG w, LONG h)
     }
     ICCompressEnd(enc);
     ICClose(enc);
-    const std::string path = AviPath(dir, v.id);
-    if (WriteAvi(path, v.fcc, comp, payloads))
+    const std::string path = AviPath(dir, Info(v).library);
+    if (WriteAvi(path, Info(v).fourccValue, comp, payloads))
         CheckAvi(v, path, w, h, frames);
 }
 
 // AVISave compressing a stream it reads from an uncompressed AVI file, as an
 // editor's "save as" does.
-void TestAviSave(const Variant& v, const std::string& dir, LONG w, LONG h)
+void TestAviSave(Variant v, const std::string& dir, LONG w, LONG h)
 {
     Context c("AVISave", w, h);
     std::vector<Bytes> frames;
     for (uint32_t i = 0; i < 5; ++i)
         frames.push_back(MakeFrame(v, w, h, i == 3, 20 + i));
-    const std::string source = AviPath(dir, "tarvr_source");
+    const std::string source = AviPath(dir, std::string(Info(v).library) + "_source");
     if (!WriteAvi(source, 0, RawHeader(v, w, h), frames))
         return;
     PAVISTREAM stream = nullptr;
@@ -615,12 +587,12 @@ void TestAviSave(const Variant& v, const std::string& dir, LONG w, LONG h)
         return;
     AVICOMPRESSOPTIONS options{};
     options.fccType = streamtypeVIDEO;
-    options.fccHandler = v.fcc;
+    options.fccHandler = Info(v).fourccValue;
     options.dwQuality = static_cast<DWORD>(ICQUALITY_DEFAULT);
     options.dwKeyFrameEvery = 1;
     options.dwFlags = AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_VALID;
     AVICOMPRESSOPTIONS* list[] = {&options};
-    const std::string path = AviPath(dir, "tarvr_avisave");
+    const std::string path = AviPath(dir, std::string(Info(v).library) + "_avisave");
     DeleteFileA(path.c_str());
     const HRESULT hr = AVISaveVA(path.c_str(), nullptr, nullptr, 1, &stream, list);
     AVIStreamRelease(stream);
@@ -642,11 +614,12 @@ int main(int argc, char** argv)
     std::string dir = argv[1];
     std::replace(dir.begin(), dir.end(), '/', '\\');
     CreateDirectoryA(dir.c_str(), nullptr);
-    for (const Variant& v : kVariants) {
+    for (const Variant v : tarv::AllVariants()) {
         const int before = g_failures.load();
         // What a codec's installer does: the driver goes into the registry by FourCC.
-        if (!CHECK(ICInstall(ICTYPE_VIDEO, v.fcc, reinterpret_cast<LPARAM>(v.dll), nullptr,
-                             ICINSTALL_DRIVER)))
+        const std::string dll = Dll(v);
+        if (!CHECK(ICInstall(ICTYPE_VIDEO, Info(v).fourccValue,
+                             reinterpret_cast<LPARAM>(dll.c_str()), nullptr, ICINSTALL_DRIVER)))
             continue;
         // First, while nothing else holds the driver open.
         TestRepeatedOpen(v);
@@ -666,10 +639,11 @@ int main(int argc, char** argv)
 
         AVIFileInit();
         TestAviFile(v, dir, 161, 91);
-        if (v.raw == BI_RGB) // avifil32 compresses only from BI_RGB frames
+        if (Info(v).rawFormats[0] ==
+            tarv::kFormatRGB) // avifil32 compresses only from BI_RGB frames
             TestAviSave(v, dir, 97, 65);
         AVIFileExit();
-        std::printf("%s: %s (%d failed checks)\n", v.name,
+        std::printf("%s: %s (%d failed checks)\n", Info(v).fourcc,
                     g_failures == before ? "passed" : "FAILED", g_failures - before);
     }
     return g_failures == 0 ? 0 : 1;

@@ -1,11 +1,15 @@
 // A codec library driven the way a host drives it: the shared library is loaded
 // at run time and spoken to through its one export, DriverProc, with the
-// platform's messages and records. Nothing of the codec is linked into the test.
+// platform's messages and records.
 //
-// The including test names the library under test with TARV_LIBRARY (its path).
+// The including test gets each library's path from CMake, by its name in the
+// variant table: TARV_LIBRARY_tarvy and TARV_LIBRARY_tarvr.
 #pragma once
 
 #include "platform/platform.h"
+#include "tests/support/bytes.h"
+#include "tests/support/headers.h"
+#include "variants/registry.h"
 
 #include <gtest/gtest.h>
 
@@ -20,10 +24,11 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes(); // the sanitizer ru
 #include <cstdint>
 #include <cstring>
 #include <ostream>
-#include <vector>
+#include <string_view>
+#include <utility>
 
-#ifndef TARV_LIBRARY
-#error "TARV_LIBRARY must name the codec library under test"
+#if !defined(TARV_LIBRARY_tarvy) || !defined(TARV_LIBRARY_tarvr)
+#error "TARV_LIBRARY_tarvy and TARV_LIBRARY_tarvr must name the codec libraries under test"
 #endif
 
 // Headers compare byte by byte and print field by field.
@@ -41,14 +46,19 @@ inline void PrintTo(const BITMAPINFOHEADER& h, std::ostream* os)
         << h.biClrImportant << "}";
 }
 
-namespace driver_host {
+namespace tarv_test {
 
-using Bytes = std::vector<uint8_t>;
 using DriverProcFn = LRESULT (*)(DWORD_PTR, HDRVR, UINT, LPARAM, LPARAM);
 
-template <typename T> LPARAM P(T* p)
+// The codec library that carries a variant.
+inline const char* LibraryPath(tarv::Variant v)
 {
-    return reinterpret_cast<LPARAM>(p);
+    constexpr std::pair<std::string_view, const char*> kPaths[] = {{"tarvy", TARV_LIBRARY_tarvy},
+                                                                   {"tarvr", TARV_LIBRARY_tarvr}};
+    for (const auto& [name, path] : kPaths)
+        if (name == tarv::Info(v).library)
+            return path;
+    return "(no library carries this variant)";
 }
 
 inline BITMAPINFOHEADER Filled(uint8_t byte)
@@ -59,9 +69,9 @@ inline BITMAPINFOHEADER Filled(uint8_t byte)
 }
 
 // True while the library is mapped into the process.
-inline bool Resident()
+inline bool Resident(const char* path)
 {
-    void* h = dlopen(TARV_LIBRARY, RTLD_NOW | RTLD_NOLOAD);
+    void* h = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
     if (h != nullptr)
         dlclose(h);
     return h != nullptr;
@@ -71,7 +81,7 @@ inline bool Resident()
 // fresh driver, and closing the only handle unloads it.
 class Library {
 public:
-    Library() : m_handle(dlopen(TARV_LIBRARY, RTLD_NOW | RTLD_LOCAL))
+    explicit Library(const char* path) : m_handle(dlopen(path, RTLD_NOW | RTLD_LOCAL))
     {
         if (m_handle != nullptr)
             m_proc = reinterpret_cast<DriverProcFn>(dlsym(m_handle, "DriverProc"));
@@ -118,13 +128,8 @@ inline LRESULT Compress(const Library& lib, DWORD_PTR id, DWORD fourcc, const BI
     BITMAPINFOHEADER input = in, header = Filled(0xCD);
     Bytes source = pixels, buffer(static_cast<size_t>(capacity));
     DWORD ckid = 0, flags = 0;
-    ICCOMPRESS icc{};
-    icc.lpbiInput = &input;
-    icc.lpInput = source.data();
-    icc.lpbiOutput = &header;
-    icc.lpOutput = buffer.data();
-    icc.lpckid = &ckid;
-    icc.lpdwFlags = &flags;
+    const ICCOMPRESS icc =
+        CompressRecord(&input, source.data(), &header, buffer.data(), &ckid, &flags);
     const LRESULT rc = lib.Send(id, ICM_COMPRESS, P(&icc));
     if (rc == ICERR_OK) {
         EXPECT_EQ(ckid, fourcc);
@@ -139,23 +144,22 @@ inline LRESULT Compress(const Library& lib, DWORD_PTR id, DWORD fourcc, const BI
 
 // One ICM_DECOMPRESS to instance `id`; the payload sits in a block of exactly its size.
 inline LRESULT Decompress(const Library& lib, DWORD_PTR id, const Encoded& frame,
-                          const BITMAPINFOHEADER& out, Bytes& pixels)
+                          const BITMAPINFOHEADER& out, Bytes& pixels, DWORD flags = 0)
 {
     BITMAPINFOHEADER input = frame.header, output = out;
     Bytes payload = frame.payload;
-    ICDECOMPRESS icd{};
-    icd.lpbiInput = &input;
-    icd.lpInput = payload.data();
-    icd.lpbiOutput = &output;
-    icd.lpOutput = pixels.data();
+    const ICDECOMPRESS icd =
+        DecompressRecord(&input, payload.data(), &output, pixels.data(), flags);
     return lib.Send(id, ICM_DECOMPRESS, P(&icd));
 }
 
-// A loaded library and one open of it. `fourcc` is the compressed format the
-// library writes.
+// The library of a variant, loaded, and one open of it.
 class DriverHost : public testing::Test {
 protected:
-    explicit DriverHost(DWORD compressed) : fourcc(compressed) {}
+    explicit DriverHost(tarv::Variant v)
+        : variant(v), info(tarv::Info(v)), fourcc(info.fourccValue), lib(LibraryPath(v))
+    {
+    }
 
     void SetUp() override { ASSERT_TRUE(lib.Loaded()) << dlerror(); }
     void OpenDriver()
@@ -170,13 +174,16 @@ protected:
     LRESULT Compress(const BITMAPINFOHEADER& in, const Bytes& pixels, LRESULT capacity,
                      Encoded* out = nullptr) const
     {
-        return driver_host::Compress(lib, id, fourcc, in, pixels, capacity, out);
+        return tarv_test::Compress(lib, id, fourcc, in, pixels, capacity, out);
     }
-    LRESULT Decompress(const Encoded& frame, const BITMAPINFOHEADER& out, Bytes& pixels) const
+    LRESULT Decompress(const Encoded& frame, const BITMAPINFOHEADER& out, Bytes& pixels,
+                       DWORD flags = 0) const
     {
-        return driver_host::Decompress(lib, id, frame, out, pixels);
+        return tarv_test::Decompress(lib, id, frame, out, pixels, flags);
     }
 
+    const tarv::Variant variant;
+    const tarv::VariantInfo& info;
     const DWORD fourcc;
     Library lib;
     DWORD_PTR id = 0;
@@ -194,4 +201,4 @@ inline size_t HeapInUse()
 #endif
 }
 
-} // namespace driver_host
+} // namespace tarv_test
