@@ -1,18 +1,21 @@
 #!/bin/sh
-# check_package.sh CPACK CONFIG OUTDIR X86_BUILD NAME: makes the Windows zip with
-# CPack and checks that it holds exactly the package - both builds' DLLs, each of
-# its own architecture, the scripts and the readme, these with CRLF line ends.
-# Fails when there is no 32-bit build to take the x86 DLLs from.
+# check_package.sh X86_BUILD OUTDIR NAME VERSION BUILD-COMMAND...: makes the
+# Windows packages with the build's own command (packaging/build-packages.sh)
+# and checks that the zip holds exactly the package - both builds' DLLs, each of
+# its own architecture, the scripts and the readme, these with CRLF line ends -
+# and that the installer beside it is a Windows program. Fails when there is no
+# 32-bit build to take the x86 DLLs from.
 set -eu
-cpack=$1 config=$2 out=$3 x86_build=$4 name=$5
+x86_build=$1 out=$2 name=$3 version=$4
+shift 4
 if [ ! -f "$x86_build/cmake_install.cmake" ]; then
     echo "FAILED: no 32-bit build in $x86_build; build the windows-x86 preset first" \
          "(or point TARV_WINDOWS_X86_BUILD_DIR at one)" >&2
     exit 1
 fi
-rm -rf "$out"
-"$cpack" --config "$config" -B "$out"
+"$@"
 zip=$out/$name.zip
+setup=$out/tarv-$version-setup.exe
 
 listing=$(cmake -E tar tf "$zip" | grep -v '/$' | sort)
 expected=$(printf "$name/%s\n" README.txt install.cmd uninstall.cmd \
@@ -22,10 +25,12 @@ if [ "$listing" != "$expected" ]; then
     exit 1
 fi
 
-mkdir "$out/unpacked"
-(cd "$out/unpacked" && cmake -E tar xf "$zip")
 root=$out/unpacked/$name
 status=0
+if ! objdump -f "$setup" | grep -q 'file format pei-i386$'; then
+    echo "$setup is not a Windows program" >&2
+    status=1
+fi
 for dll in tarvy tarvr; do
     for pair in x64:pei-x86-64 x86:pei-i386; do
         arch=${pair%%:*} format=${pair#*:}
@@ -43,5 +48,6 @@ for file in README.txt install.cmd uninstall.cmd; do
         status=1
     fi
 done
-[ $status = 0 ] && echo "$zip: the four DLLs (x64 and x86), install.cmd, uninstall.cmd, README.txt"
+[ $status = 0 ] && echo "$zip: the four DLLs (x64 and x86), install.cmd, uninstall.cmd," \
+    "README.txt; $setup: $(wc -c < "$setup") bytes"
 exit $status
