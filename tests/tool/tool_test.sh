@@ -11,13 +11,7 @@ if [ $# -ne 3 ]; then
     echo "usage: bash tool_test.sh TARV_BINARY DATA_DIR WORK_DIR" >&2
     exit 2
 fi
-for program in ffmpeg ffprobe; do
-    if ! command -v "$program" >/dev/null; then
-        echo "SKIPPED: $program is not installed"
-        exit 77
-    fi
-done
-absolute() { case $1 in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }
+. "$(dirname "$0")/../support/need_ffmpeg.sh"
 tarv=$(absolute "$1")
 data=$(absolute "$2")
 work=$3
