@@ -22,6 +22,7 @@ struct Options {
     int threads = 0; // 0: one per processor
     int frames = 0;  // bench: frames to use, 0 for the default
     bool quiet = false;
+    bool overwrite = false; // replace an existing output
     OutputChoice output;
 };
 

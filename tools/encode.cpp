@@ -74,7 +74,7 @@ int RunEncode(const Options& options)
     if (samples > kAlwaysCodedSamples)
         Warn(in + ": " + tooLarge + "; frames with much detail will fail");
 
-    OutputFile out(name);
+    OutputFile out(name, {in}, options.overwrite);
     AviWriter writer(out.WritePath(), name, v, width, height, reader.FrameRate());
     const int threads = ThreadCount(options.threads);
 
@@ -163,7 +163,7 @@ int RunDecode(const Options& options)
     const Variant v = reader.GetVariant();
     const int width = reader.Width(), height = reader.Height();
 
-    OutputFile out(name);
+    OutputFile out(name, {in}, options.overwrite);
     VideoWriter writer(out.WritePath(), name, options.output, PackedPixelFormat(v), width, height,
                        reader.FrameRate());
     if (!writer.Loss().empty())

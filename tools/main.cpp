@@ -32,7 +32,7 @@ constexpr char kCommon[] =
 
 const Command kCommands[] = {
     {"encode", 2, 2, RunEncode,
-     "usage: tarv encode IN OUT.avi [--codec yuy2|rgb24] [--threads N] [--quiet]\n"
+     "usage: tarv encode IN OUT.avi [--codec yuy2|rgb24] [-y] [--threads N] [--quiet]\n"
      "\n"
      "Compresses every frame of IN, any video or image sequence FFmpeg reads\n"
      "(img%04d.png for numbered images), into an AVI file of Tarv key frames at\n"
@@ -42,9 +42,10 @@ const Command kCommands[] = {
      "is announced when it is not exact (4:2:0 or 10-bit input, for example).\n"
      "OUT.avi appears only when complete.\n"
      "\n"
-     "  --codec C      yuy2 or rgb24\n"},
+     "  --codec C      yuy2 or rgb24\n"
+     "  -y, --overwrite  replace OUT.avi if it exists (never when it is IN)\n"},
     {"decode", 2, 2, RunDecode,
-     "usage: tarv decode IN.avi OUT [--format F] [--vcodec C] [--pix-fmt P]\n"
+     "usage: tarv decode IN.avi OUT [--format F] [--vcodec C] [--pix-fmt P] [-y]\n"
      "                  [--threads N] [--quiet]\n"
      "\n"
      "Decompresses the TRVY or TRVR stream of IN.avi, from this tool or from a\n"
@@ -55,7 +56,8 @@ const Command kCommands[] = {
      "  --format F     output format, as ffmpeg -f names it (nut, matroska, ...)\n"
      "  --vcodec C     video encoder, as ffmpeg -c:v names it (rawvideo, ffv1, png)\n"
      "  --pix-fmt P    pixel format for the encoder (default: the codec's own, or\n"
-     "                 the closest one the encoder takes, announced if not exact)\n"},
+     "                 the closest one the encoder takes, announced if not exact)\n"
+     "  -y, --overwrite  replace OUT if it exists (never when it is IN.avi)\n"},
     {"info", 1, 1, RunInfo,
      "usage: tarv info FILE\n"
      "\n"
@@ -143,6 +145,9 @@ int Main(int argc, char** argv)
             return kExitOk;
         } else if (arg == "--quiet" || arg == "-q") {
             options.quiet = true;
+        } else if ((arg == "-y" || arg == "--overwrite") &&
+                   (name == "encode" || name == "decode")) {
+            options.overwrite = true;
         } else if (arg == "--threads") {
             const char* v = value();
             if (v == nullptr || !ParseCount(v, options.threads))

@@ -37,14 +37,42 @@ std::string Folder(const std::string& name)
     return parent.empty() ? std::string(".") : parent.string();
 }
 
+// The file that `name` writes first: itself, or a sequence's first image.
+std::string FirstFile(const std::string& name)
+{
+    if (!IsSequence(name))
+        return name;
+    std::vector<char> first(name.size() + 32);
+    if (av_get_frame_filename(first.data(), static_cast<int>(first.size()), name.c_str(), 1) < 0)
+        return name;
+    return first.data();
+}
+
+void CheckExisting(const std::string& name, const std::vector<std::string>& inputs,
+                   bool overwrite)
+{
+    const std::string first = FirstFile(name);
+    std::error_code ec;
+    if (!fs::exists(first, ec))
+        return;
+    for (const std::string& input : inputs)
+        if (fs::equivalent(first, input, ec))
+            throw ToolError(Where(name, -1, "is the input " + input + ": choose another output"));
+    if (!overwrite)
+        throw ToolError(Where(first, -1, "exists: use -y (--overwrite) to replace it"));
+}
+
 } // namespace
 
-OutputFile::OutputFile(const std::string& name) : m_name(name)
+OutputFile::OutputFile(const std::string& name, const std::vector<std::string>& inputs,
+                       bool overwrite)
+    : m_name(name)
 {
     const std::string folder = Folder(name);
     const std::string base = fs::path(name).filename().string();
     if (base.empty())
         throw ToolError(Where(name, -1, "is not a file name"));
+    CheckExisting(name, inputs, overwrite);
     std::error_code ec;
     if (!fs::is_directory(folder, ec))
         throw ToolError(Where(name, -1, "cannot write: folder " + folder + " does not exist"));

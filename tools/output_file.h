@@ -5,15 +5,20 @@
 // frame%04d.png), a hidden temporary folder beside the targets. Commit()
 // renames everything into place; destruction without Commit() removes it all,
 // so a failed or interrupted run leaves nothing that looks finished.
+//
+// An output that is one of the inputs (the same file, or a link to it) is
+// always refused; any other existing output is replaced only when the caller
+// says so, as ffmpeg -y does.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tarv {
 
 class OutputFile {
 public:
-    explicit OutputFile(const std::string& name);
+    OutputFile(const std::string& name, const std::vector<std::string>& inputs, bool overwrite);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;

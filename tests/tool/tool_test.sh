@@ -294,25 +294,37 @@ for command in info verify; do
     expect "bad input: $command no_such_file" 2 no_such_file
 done
 
-# ---- Existing outputs are replaced only on success ---------------------------
+# ---- Existing outputs: replaced only with -y, only on success, never an input ----
 mkdir keep
 for command in decode encode; do
     target=keep/existing.$command
     echo "earlier content" >"$target"
     if [ $command = decode ]; then
-        run decode damaged.avi "$target" --format nut
+        run decode damaged.avi "$target" --format nut -y
     else
-        run encode good.avi "$target"
+        run encode good.avi "$target" --overwrite
     fi
     expect "existing output: failed $command" 2
     [ "$(cat "$target")" = "earlier content" ] ||
         fail "existing output: expected $target unchanged after the failed $command, it changed"
 done
 run decode good.avi keep/existing.decode --format nut
+expect "existing output: decode without -y" 2 keep/existing.decode "use -y" &&
+    [ "$(cat keep/existing.decode)" = "earlier content" ] ||
+    fail "existing output: decode without -y changed keep/existing.decode"
+run decode good.avi keep/existing.decode --format nut -y
 expect "existing output: successful decode" 0 &&
     same_frames "existing output: successful decode" damage.nut keep/existing.decode bgr24
 [ "$(listing keep)" = "existing.decode existing.encode " ] ||
     fail "existing output: expected only the two outputs in keep, found $(listing keep)"
+cp good.avi keep/input.avi
+ln -s input.avi keep/link.avi
+for out in keep/input.avi keep/link.avi; do
+    run decode keep/input.avi "$out" --format avi -y
+    expect "existing output: decode onto its input as $out" 2 "is the input" &&
+        cmp -s good.avi keep/input.avi ||
+        fail "existing output: decoding onto its input as $out changed it"
+done
 
 # ---- verify finds differences ------------------------------------------------
 # Frame 2 onwards has a one-pixel-high red bar at x=5..7, y=7: verify names the

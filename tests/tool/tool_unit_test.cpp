@@ -231,7 +231,7 @@ TEST_F(OutputFileTest, AppearsOnlyOnCommitAndReplacesTheOldFile)
     const fs::path name = dir / "out.avi";
     Put(name, "old");
     {
-        tarv::OutputFile out(name.string());
+        tarv::OutputFile out(name.string(), {}, true);
         EXPECT_EQ(fs::path(out.WritePath()).parent_path(), dir); // same disk: rename is atomic
         EXPECT_EQ(fs::path(out.WritePath()).filename().string()[0], '.');
         Put(out.WritePath(), "new");
@@ -247,7 +247,7 @@ TEST_F(OutputFileTest, AnAbandonedOutputLeavesNothingAndKeepsTheOldFile)
     const fs::path name = dir / "out.avi";
     Put(name, "old");
     {
-        tarv::OutputFile out(name.string());
+        tarv::OutputFile out(name.string(), {}, true);
         Put(out.WritePath(), "half");
     }
     EXPECT_EQ(Get(name), "old");
@@ -258,7 +258,7 @@ TEST_F(OutputFileTest, ImageSequencesMoveAllTogether)
 {
     const std::string pattern = (dir / "f%03d.png").string();
     {
-        tarv::OutputFile out(pattern);
+        tarv::OutputFile out(pattern, {}, true);
         const fs::path folder = fs::path(out.WritePath()).parent_path();
         EXPECT_EQ(folder.parent_path(), dir);
         Put(folder / "f001.png", "1");
@@ -268,7 +268,7 @@ TEST_F(OutputFileTest, ImageSequencesMoveAllTogether)
     }
     EXPECT_EQ(Names(), (std::set<std::string>{"f001.png", "f002.png"}));
     {
-        tarv::OutputFile out(pattern);
+        tarv::OutputFile out(pattern, {}, true);
         Put(fs::path(out.WritePath()).parent_path() / "f001.png", "x");
     }
     EXPECT_EQ(Get(dir / "f001.png"), "1");
@@ -279,11 +279,47 @@ TEST_F(OutputFileTest, AMissingFolderIsAnErrorNamingTheFile)
 {
     const std::string name = (dir / "nowhere" / "out.avi").string();
     try {
-        tarv::OutputFile out(name);
+        tarv::OutputFile out(name, {}, true);
         FAIL() << "no error";
     } catch (const tarv::ToolError& e) {
         EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
     }
+}
+
+// An existing output is replaced only when asked; an input never is, by any name.
+TEST_F(OutputFileTest, ExistingOutputsNeedOverwriteAndInputsAreNeverOutputs)
+{
+    const fs::path input = dir / "in.avi", other = dir / "other.nut";
+    Put(input, "input");
+    Put(other, "other");
+    Put(dir / "f001.png", "1");
+    fs::create_symlink(input, dir / "link.avi");
+    fs::create_hard_link(input, dir / "hard.avi");
+    const struct {
+        fs::path name;
+        bool overwrite;
+        const char* error; // null: accepted
+    } cases[] = {
+        {other, false, "use -y (--overwrite)"},
+        {other, true, nullptr},
+        {dir / "f%03d.png", false, "use -y (--overwrite)"},
+        {input, true, "is the input"},
+        {dir / "link.avi", true, "is the input"},
+        {dir / "hard.avi", true, "is the input"},
+        {dir / "new.nut", false, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.string());
+        try {
+            tarv::OutputFile out(c.name.string(), {input.string()}, c.overwrite);
+            EXPECT_EQ(c.error, nullptr) << "accepted";
+        } catch (const tarv::ToolError& e) {
+            ASSERT_NE(c.error, nullptr) << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_EQ(Get(input), "input");
+    EXPECT_EQ(Get(other), "other");
 }
 
 } // namespace
