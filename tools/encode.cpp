@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <thread>
 
 extern "C" {
@@ -163,9 +164,13 @@ int RunDecode(const Options& options)
     const Variant v = reader.GetVariant();
     const int width = reader.Width(), height = reader.Height();
 
-    OutputFile out(name, {in}, options.overwrite);
-    VideoWriter writer(out.WritePath(), name, options.output, PackedPixelFormat(v), width, height,
-                       reader.FrameRate());
+    // Standard output is written as it comes; a file appears only when complete.
+    const bool toPipe = name == kStandardStream;
+    std::optional<OutputFile> out;
+    if (!toPipe)
+        out.emplace(name, std::vector<std::string>{in}, options.overwrite);
+    VideoWriter writer(toPipe ? "pipe:1" : out->WritePath(), name, options.output,
+                       PackedPixelFormat(v), width, height, reader.FrameRate());
     if (!writer.Loss().empty())
         Warn(name + ": " + writer.Loss());
     const int threads = ThreadCount(options.threads);
@@ -245,7 +250,8 @@ int RunDecode(const Options& options)
     if (done == 0)
         throw ToolError(Where(in, -1, "has no frames"));
     writer.Finish();
-    out.Commit();
+    if (out)
+        out->Commit();
     progress.Finish();
     if (!options.quiet)
         std::fprintf(stderr, "%s: %lld frames, %s, %s\n", name.c_str(),

@@ -83,6 +83,11 @@ int RunInfo(const Options& options)
             if (rate.num > 0 && rate.den > 0)
                 std::printf(", %.3f fps", av_q2d(rate));
         }
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->sample_rate > 0)
+            std::printf(", %d Hz, %d channel%s", par->sample_rate, par->ch_layout.nb_channels,
+                        par->ch_layout.nb_channels == 1 ? "" : "s");
+        if (s->duration > 0 && s->time_base.den > 0)
+            std::printf(", %.3f s", static_cast<double>(s->duration) * av_q2d(s->time_base));
         std::printf(", %lld %s, %lld bytes", static_cast<long long>(packets[i]),
                     par->codec_type == AVMEDIA_TYPE_VIDEO ? "frames" : "packets",
                     static_cast<long long>(bytes[i]));

@@ -40,7 +40,8 @@ const Command kCommands[] = {
      "BGR; the default follows IN: rgb24 for RGB input, yuy2 otherwise. Frames\n"
      "already in the codec's format are taken as they are; any other conversion\n"
      "is announced when it is not exact (4:2:0 or 10-bit input, for example).\n"
-     "OUT.avi appears only when complete.\n"
+     "OUT.avi appears only when complete. IN may be - for standard input (an\n"
+     "AVI needs seeking, so OUT.avi cannot be a pipe).\n"
      "\n"
      "  --codec C      yuy2 or rgb24\n"
      "  -y, --overwrite  replace OUT.avi if it exists (never when it is IN)\n"},
@@ -51,7 +52,8 @@ const Command kCommands[] = {
      "Decompresses the TRVY or TRVR stream of IN.avi, from this tool or from a\n"
      "Windows program, into any output FFmpeg writes. OUT's name picks the format:\n"
      "out.avi, out.nut or out.mkv hold raw video, out.y4m YUV4MPEG, and\n"
-     "frame%04d.png numbered PNG images. OUT appears only when complete.\n"
+     "frame%04d.png numbered PNG images. OUT appears only when complete. IN.avi\n"
+     "may be - for standard input, and OUT - for standard output, with --format.\n"
      "\n"
      "  --format F     output format, as ffmpeg -f names it (nut, matroska, ...)\n"
      "  --vcodec C     video encoder, as ffmpeg -c:v names it (rawvideo, ffv1, png)\n"
@@ -179,6 +181,12 @@ int Main(int argc, char** argv)
     if (files < command->minFiles || files > command->maxFiles)
         return UsageError("wrong number of files for " + std::string(name) + " (tarv " +
                           std::string(name) + " --help)");
+
+    if (name == "encode" && options.files[1] == kStandardStream)
+        return UsageError("an AVI cannot be written to a pipe (its index needs seeking): "
+                          "give OUT.avi a file name");
+    if (name == "decode" && options.files[1] == kStandardStream && options.output.format.empty())
+        return UsageError("decoding to standard output (-) needs --format");
 
     av_log_set_level(AV_LOG_ERROR);
     CatchInterrupts();

@@ -141,7 +141,8 @@ PacketPtr NewPacket()
 FormatPtr OpenInput(const std::string& path)
 {
     AVFormatContext* context = nullptr;
-    int r = avformat_open_input(&context, path.c_str(), nullptr, nullptr);
+    const std::string url = path == kStandardStream ? "pipe:0" : path;
+    int r = avformat_open_input(&context, url.c_str(), nullptr, nullptr);
     if (r < 0)
         throw ToolError(Where(path, -1, "cannot read: " + AvError(r)));
     FormatPtr format(context);

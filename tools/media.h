@@ -22,6 +22,10 @@ struct SwsContext;
 
 namespace tarv {
 
+// "-" as a file name: standard input for an input, standard output for
+// decode's output.
+inline constexpr const char* kStandardStream = "-";
+
 struct ToolError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };

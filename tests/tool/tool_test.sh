@@ -326,6 +326,26 @@ for out in keep/input.avi keep/link.avi; do
         fail "existing output: decoding onto its input as $out changed it"
 done
 
+# ---- Pipes ---------------------------------------------------------------------
+# "-" is standard input, and decode's standard output with --format; an AVI
+# needs seeking, so encode refuses to write one to a pipe.
+"$tarv" encode - piped.avi --quiet <damage.nut 2>logs/err
+rc=$?
+expect "pipes: encode from standard input" 0 && [ "$(packets piped.avi)" = "$(packets good.avi)" ] ||
+    fail "pipes: encode from standard input: expected the packets of good.avi"
+"$tarv" decode good.avi - --format nut --quiet </dev/null >piped.nut 2>logs/err
+rc=$?
+expect "pipes: decode to standard output" 0 &&
+    same_frames "pipes: decode to standard output" damage.nut piped.nut bgr24
+"$tarv" decode - from_stdin.nut --quiet <good.avi >logs/out 2>logs/err
+rc=$?
+expect "pipes: decode from standard input" 0 &&
+    same_frames "pipes: decode from standard input" damage.nut from_stdin.nut bgr24
+run decode good.avi -
+expect "pipes: decode to standard output without --format" 64 "needs --format"
+run encode damage.nut -
+expect "pipes: encode to standard output" 64 "cannot be written to a pipe"
+
 # ---- verify finds differences ------------------------------------------------
 # Frame 2 onwards has a one-pixel-high red bar at x=5..7, y=7: verify names the
 # frame and, for RGB, the pixel (y counted from the top, though rows are
