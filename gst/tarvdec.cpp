@@ -319,12 +319,29 @@ std::optional<tarv_gst::AviVideo> VideoFromUpstreamFile(TarvDec* self, tarv::Var
                                     StreamNumber(pad));
 }
 
+// Base class calls come from C: nothing may be thrown through them. A failure
+// becomes an element error and the call's failing result.
+template <class Result, class Body> Result Guarded(TarvDec* self, Result failed, Body&& body)
+{
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        GST_ELEMENT_ERROR(self, CORE, FAILED, ("The Tarv decoder failed."), ("%s", e.what()));
+        return failed;
+    }
+}
+
 gboolean SetFormat(GstVideoDecoder* dec, GstVideoCodecState* state)
 {
     auto* self = TARV_DEC(dec);
     // Frames of the old format go out before the new one takes over.
-    FinishAll(self);
-    DestroyEngine(self);
+    const gboolean finished = Guarded(self, FALSE, [&] {
+        FinishAll(self);
+        DestroyEngine(self);
+        return TRUE;
+    });
+    if (!finished)
+        return FALSE;
 
     self->frames = self->furthest = 0;
     const auto variant = VariantOf(gst_caps_get_structure(state->caps, 0));
@@ -457,27 +474,16 @@ GstFlowReturn HandleFrameUnsafe(TarvDec* self, GstVideoCodecFrame* frame)
     return ret;
 }
 
-// Base class calls come from C: nothing may be thrown through them.
 GstFlowReturn HandleFrame(GstVideoDecoder* dec, GstVideoCodecFrame* frame)
 {
     auto* self = TARV_DEC(dec);
-    try {
-        return HandleFrameUnsafe(self, frame);
-    } catch (const std::exception& e) {
-        GST_ELEMENT_ERROR(self, CORE, FAILED, ("The Tarv decoder failed."), ("%s", e.what()));
-        return GST_FLOW_ERROR;
-    }
+    return Guarded(self, GST_FLOW_ERROR, [&] { return HandleFrameUnsafe(self, frame); });
 }
 
 GstFlowReturn Drain(GstVideoDecoder* dec)
 {
     auto* self = TARV_DEC(dec);
-    try {
-        return FinishAll(self);
-    } catch (const std::exception& e) {
-        GST_ELEMENT_ERROR(self, CORE, FAILED, ("The Tarv decoder failed."), ("%s", e.what()));
-        return GST_FLOW_ERROR;
-    }
+    return Guarded(self, GST_FLOW_ERROR, [&] { return FinishAll(self); });
 }
 
 // At the end of the stream: every frame out, and an error when a file played
@@ -503,29 +509,26 @@ GstFlowReturn Finish(GstVideoDecoder* dec)
 gboolean Flush(GstVideoDecoder* dec)
 {
     auto* self = TARV_DEC(dec);
-    try {
+    return Guarded(self, FALSE, [&] {
         DiscardAll(self);
         return TRUE;
-    } catch (const std::exception& e) {
-        GST_ELEMENT_ERROR(self, CORE, FAILED, ("The Tarv decoder failed."), ("%s", e.what()));
-        return FALSE;
-    }
+    });
 }
 
 gboolean Stop(GstVideoDecoder* dec)
 {
     auto* self = TARV_DEC(dec);
-    try {
+    // The codec states go whether or not the frames in flight finished well.
+    Guarded(self, FALSE, [&] {
         DestroyEngine(self);
-    } catch (const std::exception& e) {
-        GST_ELEMENT_ERROR(self, CORE, FAILED, ("The Tarv decoder failed."), ("%s", e.what()));
-    }
+        return TRUE;
+    });
     g_clear_pointer(&self->input, gst_video_codec_state_unref);
     g_clear_pointer(&self->output, gst_video_codec_state_unref);
     return TRUE;
 }
 
-void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec)
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec)
 {
     auto* self = TARV_DEC(object);
     if (id == PROP_THREADS) {
@@ -533,11 +536,11 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
         self->threads = g_value_get_int(value);
         GST_OBJECT_UNLOCK(self);
     } else {
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     }
 }
 
-void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec)
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec)
 {
     auto* self = TARV_DEC(object);
     if (id == PROP_THREADS) {
@@ -545,7 +548,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec)
         g_value_set_int(value, self->threads);
         GST_OBJECT_UNLOCK(self);
     } else {
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     }
 }
 
