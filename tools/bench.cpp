@@ -1,7 +1,10 @@
 // tarv bench: encode and decode speed and ratio of both codecs on a clip, or
 // on a built-in one, and a bit-exactness check of every frame.
+#include "tools/clip.h"
 #include "tools/commands.h"
+#include "tools/packing.h"
 #include "tools/pipeline.h"
+#include "tools/reader.h"
 
 #include <chrono>
 #include <cstdio>
@@ -97,16 +100,10 @@ int RunBench(const Options& options)
         clip = GenerateClip(kClipWidth, kClipHeight, limit);
         source = "built-in clip (testsrc2 with noise, yuv444p)";
     } else {
-        VideoReader reader(options.files[0]);
-        while (static_cast<int>(clip.size()) < limit) {
-            const AVFrame* f = reader.Next();
-            if (f == nullptr)
-                break;
-            FramePtr copy = NewFrame();
-            if (av_frame_ref(copy.get(), f) < 0)
-                throw std::bad_alloc();
-            clip.push_back(std::move(copy));
-        }
+        MediaReader reader(FirstInput(options));
+        Item item;
+        while (static_cast<int>(clip.size()) < limit && reader.Next(item))
+            clip.push_back(std::exchange(item.frame, NewFrame()));
         if (clip.empty())
             throw ToolError(Where(options.files[0], -1, "has no frames"));
         source = options.files[0];

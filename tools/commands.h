@@ -2,7 +2,9 @@
 // verification found a difference (or bench lost bit-exactness), 2 an error.
 #pragma once
 
-#include "tools/media.h"
+#include "tools/audio.h"
+#include "tools/ffmpeg.h"
+#include "tools/writer.h"
 #include "variants/frame_coder.h"
 
 #include <optional>
@@ -18,6 +20,12 @@ inline constexpr int kExitUsage = 64;
 
 struct Options {
     std::vector<std::string> files;
+    // How to open the first file: a device or source format and its options.
+    std::string inputFormat;
+    std::vector<std::pair<std::string, std::string>> inputOptions;
+    AudioChoice audio;
+    std::optional<AVRational> rate; // encode: output frame rate
+    double duration = 0;            // encode: seconds to keep, 0 for all
     std::optional<Variant> codec;
     int threads = 0; // 0: one per processor
     int frames = 0;  // bench: frames to use, 0 for the default
@@ -28,6 +36,8 @@ struct Options {
 
 // Worker threads for `requested` (0 means one per processor).
 int ThreadCount(int requested);
+// The first file, opened as the options say.
+InputSpec FirstInput(const Options& options);
 
 int RunEncode(const Options& options);
 int RunDecode(const Options& options);
@@ -37,5 +47,9 @@ int RunBench(const Options& options);
 
 // Prints "tarv: warning: text" on stderr.
 void Warn(const std::string& text);
+// Prints "tarv: text" on stderr.
+void Note(const std::string& text);
+// "WIDTHxHEIGHT".
+std::string SizeText(int width, int height);
 
 } // namespace tarv

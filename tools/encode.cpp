@@ -1,33 +1,29 @@
-// tarv encode and tarv decode: between any video FFmpeg handles and Tarv AVI.
+// tarv encode: any recording FFmpeg reads, a file, a pipe or a live capture,
+// into a Tarv AVI with its sound.
+#include "tools/avi.h"
+#include "tools/capture.h"
 #include "tools/commands.h"
 #include "tools/output_file.h"
+#include "tools/packing.h"
 #include "tools/pipeline.h"
 #include "tools/progress.h"
+#include "tools/reader.h"
+#include "tools/timing.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
-#include <optional>
-#include <thread>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
 namespace tarv {
-
-int ThreadCount(int requested)
-{
-    if (requested > 0)
-        return requested;
-    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-}
-
-void Warn(const std::string& text)
-{
-    std::fprintf(stderr, "tarv: warning: %s\n", text.c_str());
-}
-
 namespace {
+
+// What a capture may hold in memory while encoding catches up: a few seconds
+// of 1080p.
+constexpr size_t kCaptureQueueBytes = size_t{512} << 20;
 
 bool IsRgb(AVPixelFormat f)
 {
@@ -35,20 +31,21 @@ bool IsRgb(AVPixelFormat f)
     return d != nullptr && (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) != 0;
 }
 
-std::string SizeText(int width, int height)
-{
-    return std::to_string(width) + "x" + std::to_string(height);
-}
-
-void CheckInterrupted(const std::string& file, int64_t frame)
-{
-    if (Interrupted())
-        throw ToolError(Where(file, frame, "interrupted"));
-}
-
 double Seconds(std::chrono::steady_clock::time_point since)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+std::string RateText(AVRational rate)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", av_q2d(rate));
+    std::string s = text;
+    while (s.back() == '0')
+        s.pop_back();
+    if (s.back() == '.')
+        s.pop_back();
+    return s;
 }
 
 } // namespace
@@ -57,7 +54,7 @@ int RunEncode(const Options& options)
 {
     const std::string& in = options.files[0];
     const std::string& name = options.files[1];
-    VideoReader reader(in);
+    MediaReader reader(FirstInput(options));
     const int width = reader.Width(), height = reader.Height();
     const Variant v =
         options.codec.value_or(IsRgb(reader.PixelFormat()) ? Variant::Rgb24 : Variant::Yuy2);
@@ -75,33 +72,49 @@ int RunEncode(const Options& options)
     if (samples > kAlwaysCodedSamples)
         Warn(in + ": " + tooLarge + "; frames with much detail will fail");
 
+    const StreamPlan plan =
+        PlanStreams(in, reader.Format(), reader.StreamIndex(),
+                    av_guess_format("avi", nullptr, nullptr), options.audio, true);
+    for (const std::string& note : plan.notes)
+        Note(note);
+    AudioTracks audio(in, reader.Format(), plan);
+    reader.Carry(audio.Streams());
+
+    // One clock for every stream: the earliest start is the output's 0.
+    const AVRational rate = options.rate.value_or(reader.FrameRate());
+    const AVRational videoTime = reader.Stream()->time_base;
+    const int64_t origin = reader.Origin();
+    FrameSync sync(rate, videoTime, origin);
+    int64_t end = AV_NOPTS_VALUE;
+    if (options.duration > 0) {
+        sync.Limit(std::max<int64_t>(1, std::llround(options.duration * av_q2d(rate))));
+        end = (origin == AV_NOPTS_VALUE ? 0 : origin) +
+              std::llround(options.duration / av_q2d(videoTime));
+    }
+    audio.SetTiming(origin == AV_NOPTS_VALUE ? 0 : origin, end, videoTime);
+
     OutputFile out(name, {in}, options.overwrite);
-    AviWriter writer(out.WritePath(), name, v, width, height, reader.FrameRate());
+    AviWriter writer(out.WritePath(), name, v, width, height, rate, audio);
     const int threads = ThreadCount(options.threads);
 
     struct Slot {
         FramePtr frame = NewFrame();
-        int64_t index = 0;
+        int64_t index = 0;  // the input frame
+        int64_t copies = 0; // times it is written
         std::vector<uint8_t> packed, payload;
     };
-    // Each worker converts and compresses with objects of its own.
-    std::vector<std::unique_ptr<ToPacked>> converters(static_cast<size_t>(threads));
-    std::vector<std::unique_ptr<FrameEncoder>> encoders(static_cast<size_t>(threads));
+    PerWorker<ToPacked> converters(threads,
+                                   [&] { return std::make_unique<ToPacked>(v, width, height); });
+    PerWorker<FrameEncoder> encoders(
+        threads, [&] { return std::make_unique<FrameEncoder>(v, width, height); });
     auto work = [&](int worker, Slot& s) {
-        auto& converter = converters[static_cast<size_t>(worker)];
-        auto& encoder = encoders[static_cast<size_t>(worker)];
-        if (!converter) {
-            converter = std::make_unique<ToPacked>(v, width, height);
-            encoder = std::make_unique<FrameEncoder>(v, width, height);
-        }
         s.packed.resize(FrameBytes(v, width, height));
-        if (!converter->Convert(s.frame.get(), s.packed.data()))
-            throw ToolError(Where(
-                in, s.index,
-                "cannot convert " +
-                    std::string(av_get_pix_fmt_name(static_cast<AVPixelFormat>(s.frame->format))) +
-                    " to the codec's format"));
-        if (!encoder->Encode(s.packed.data(), s.payload))
+        if (!converters[worker].Convert(s.frame.get(), s.packed.data()))
+            throw ToolError(Where(in, s.index,
+                                  "cannot convert " +
+                                      PixelFormatName(static_cast<AVPixelFormat>(s.frame->format)) +
+                                      " to the codec's format"));
+        if (!encoders[worker].Encode(s.packed.data(), s.payload))
             throw ToolError(Where(in, s.index,
                                   samples > kAlwaysCodedSamples
                                       ? "the codec refused the frame: " + tooLarge
@@ -110,40 +123,107 @@ int RunEncode(const Options& options)
     };
     OrderedWorkers<Slot> workers(threads, work);
 
-    Progress progress(options.quiet, "encode", reader.FrameCountHint());
+    // A live source is read on its own thread and ends when asked; a file is
+    // read here and an interrupt abandons it.
+    std::unique_ptr<LiveSource> live;
+    if (reader.Live())
+        live = std::make_unique<LiveSource>(reader, kCaptureQueueBytes);
+    Source& source = live ? static_cast<Source&>(*live) : reader;
+    QuitKey quit(live != nullptr && in != kStandardStream);
+    if (live && !options.quiet)
+        Note(in + ": capturing" +
+             (options.duration > 0 ? " for " + Clock(options.duration)
+                                   : std::string(": Ctrl-C or q ends it")));
+
+    Item item;
+    FramePtr held = NewFrame(); // the newest frame, written once the next one says how often
+    int64_t heldIndex = 0, frames = 0;
+    bool ended = false;
+    auto fill = [&](Slot& s) {
+        while (!ended) {
+            if (live && (Interrupted() || quit.Pressed() || sync.Full()))
+                live->Stop();
+            const bool got = (live || !sync.Full()) && source.Next(item);
+            if (!live && Interrupted())
+                throw ToolError(Where(in, frames, "interrupted"));
+            int64_t copies = 0;
+            if (!got) {
+                ended = true;
+                if (held->buf[0] == nullptr)
+                    return false;
+                copies = sync.Finish(held->pts != AV_NOPTS_VALUE && held->pkt_duration > 0
+                                         ? held->pts + held->pkt_duration
+                                         : AV_NOPTS_VALUE);
+            } else if (item.kind == Item::Kind::Packet) {
+                writer.WriteAudio(item.packet.get());
+                continue;
+            } else {
+                const AVFrame* f = item.frame.get();
+                if (f->width != width || f->height != height)
+                    throw ToolError(Where(in, frames,
+                                          "the frame size changes from " + SizeText(width, height) +
+                                              " to " + SizeText(f->width, f->height)));
+                copies = sync.Next(f->pts);
+            }
+            if (copies > 0) {
+                av_frame_move_ref(s.frame.get(), held.get());
+                s.index = heldIndex;
+                s.copies = copies;
+            }
+            av_frame_unref(held.get());
+            if (got) {
+                av_frame_move_ref(held.get(), item.frame.get());
+                heldIndex = frames++;
+            }
+            if (copies > 0)
+                return true;
+        }
+        return false;
+    };
+
+    Progress progress(options.quiet, live ? "capture" : "encode",
+                      options.duration > 0 ? std::llround(options.duration * av_q2d(rate))
+                                           : reader.FrameCountHint());
     const auto start = std::chrono::steady_clock::now();
     const auto frameBytes = static_cast<int64_t>(FrameBytes(v, width, height));
     int64_t written = 0;
-    auto takeOne = [&] {
-        Slot& s = workers.Front();
-        writer.Write(s.payload);
-        workers.Pop();
-        ++written;
-        progress.Update(written, written * frameBytes, writer.Bytes());
+    auto take = [&](Slot& s) {
+        for (int64_t i = 0; i < s.copies; ++i)
+            writer.Write(s.payload);
+        written += s.copies;
+        std::string extra;
+        if (live && progress.Shown()) {
+            const LiveSource::Counts c = live->GetCounts();
+            const double seconds = Seconds(start);
+            char text[160];
+            std::snprintf(
+                text, sizeof text,
+                "captured %lld  dropped %lld  repeated %lld  skipped %lld  speed %.2fx",
+                static_cast<long long>(c.frames), static_cast<long long>(c.droppedFrames),
+                static_cast<long long>(sync.Repeated()), static_cast<long long>(sync.Skipped()),
+                seconds > 0 ? static_cast<double>(written) / av_q2d(rate) / seconds : 0.0);
+            extra = text;
+        }
+        progress.Update(written, written * frameBytes, writer.Bytes(), extra);
     };
-    int64_t index = 0;
-    while (const AVFrame* frame = reader.Next()) {
-        CheckInterrupted(in, index);
-        if (frame->width != width || frame->height != height)
-            throw ToolError(Where(in, index,
-                                  "the frame size changes from " + SizeText(width, height) +
-                                      " to " + SizeText(frame->width, frame->height)));
-        if (workers.Full())
-            takeOne();
-        Slot& s = workers.Back();
-        if (av_frame_ref(s.frame.get(), frame) < 0)
-            throw std::bad_alloc();
-        s.index = index++;
-        workers.Submit();
-    }
-    while (!workers.Empty())
-        takeOne();
+    RunInOrder(workers, fill, take);
     if (written == 0)
         throw ToolError(Where(in, -1, "has no frames"));
     writer.Finish();
     out.Commit();
     progress.Finish();
 
+    if (live) {
+        const LiveSource::Counts c = live->GetCounts();
+        if (c.droppedFrames > 0 || c.droppedPackets > 0)
+            Warn(in + ": encoding fell behind the capture: " + std::to_string(c.droppedFrames) +
+                 " of " + std::to_string(c.frames) + " frames and " +
+                 std::to_string(c.droppedPackets) + " sound packets dropped");
+    }
+    if (sync.Repeated() > 0 || sync.Skipped() > 0)
+        Note(in + ": " + std::to_string(sync.Repeated()) + " frames repeated and " +
+             std::to_string(sync.Skipped()) + " skipped to keep " + RateText(rate) +
+             " frames a second in time with the sound");
     if (!options.quiet) {
         const double seconds = Seconds(start);
         std::fprintf(stderr, "%s: %lld frames, %s %s, %lld bytes, ratio %.3f, %.1f fps\n",
@@ -153,110 +233,6 @@ int RunEncode(const Options& options)
                          static_cast<double>(writer.Bytes()),
                      seconds > 0 ? static_cast<double>(written) / seconds : 0.0);
     }
-    return kExitOk;
-}
-
-int RunDecode(const Options& options)
-{
-    const std::string& in = options.files[0];
-    const std::string& name = options.files[1];
-    TarvReader reader(in);
-    const Variant v = reader.GetVariant();
-    const int width = reader.Width(), height = reader.Height();
-
-    // Standard output is written as it comes; a file appears only when complete.
-    const bool toPipe = name == kStandardStream;
-    std::optional<OutputFile> out;
-    if (!toPipe)
-        out.emplace(name, std::vector<std::string>{in}, options.overwrite);
-    VideoWriter writer(toPipe ? "pipe:1" : out->WritePath(), name, options.output,
-                       PackedPixelFormat(v), width, height, reader.FrameRate());
-    if (!writer.Loss().empty())
-        Warn(name + ": " + writer.Loss());
-    const int threads = ThreadCount(options.threads);
-
-    struct Slot {
-        FramePtr frame;
-        int64_t index = 0;
-        bool repeat = false; // an empty chunk: the previous frame again
-        std::vector<uint8_t> payload, packed;
-    };
-    std::vector<std::unique_ptr<FrameDecoder>> decoders(static_cast<size_t>(threads));
-    auto work = [&](int worker, Slot& s) {
-        if (s.repeat)
-            return;
-        auto& decoder = decoders[static_cast<size_t>(worker)];
-        if (!decoder)
-            decoder = std::make_unique<FrameDecoder>(v, width, height);
-        s.packed.resize(FrameBytes(v, width, height));
-        if (!decoder->Decode(s.payload.data(), s.payload.size(), s.packed.data()))
-            throw ToolError(Where(in, s.index, "damaged frame: the codec cannot decode it"));
-        if (!s.frame) {
-            s.frame = NewFrame();
-            s.frame->format = PackedPixelFormat(v);
-            s.frame->width = width;
-            s.frame->height = height;
-            if (av_frame_get_buffer(s.frame.get(), 0) < 0)
-                throw std::bad_alloc();
-        }
-        // The output's encoder may still hold the last picture of this slot.
-        if (av_frame_make_writable(s.frame.get()) < 0)
-            throw std::bad_alloc();
-        PackedToFrame(v, s.packed.data(), s.frame.get());
-    };
-    OrderedWorkers<Slot> workers(threads, work);
-
-    Progress progress(options.quiet, "decode", reader.FrameCountHint());
-    const auto frameBytes = static_cast<int64_t>(FrameBytes(v, width, height));
-    // A picture is kept past its slot only when an empty chunk repeats it, so
-    // slots are not copied on reuse.
-    FramePtr previous = NewFrame();
-    int64_t done = 0, coded = 0;
-    auto takeOne = [&] {
-        Slot& s = workers.Front();
-        const Slot* next = workers.Peek(1);
-        const bool keep = next != nullptr && next->repeat;
-        if (s.repeat) {
-            if (previous->buf[0] == nullptr)
-                throw ToolError(
-                    Where(in, s.index, "damaged frame: empty, with no frame before it"));
-            writer.Write(previous.get());
-            if (!keep)
-                av_frame_unref(previous.get());
-        } else {
-            writer.Write(s.frame.get());
-            av_frame_unref(previous.get());
-            if (keep && av_frame_ref(previous.get(), s.frame.get()) < 0)
-                throw std::bad_alloc();
-        }
-        coded += static_cast<int64_t>(s.payload.size());
-        workers.Pop();
-        ++done;
-        progress.Update(done, done * frameBytes, coded);
-    };
-    for (;;) {
-        CheckInterrupted(in, reader.FramesRead());
-        if (workers.Full())
-            takeOne();
-        Slot& s = workers.Back();
-        s.index = reader.FramesRead();
-        if (!reader.Next(s.payload))
-            break;
-        s.repeat = s.payload.empty();
-        workers.Submit();
-    }
-    while (!workers.Empty())
-        takeOne();
-    if (done == 0)
-        throw ToolError(Where(in, -1, "has no frames"));
-    writer.Finish();
-    if (out)
-        out->Commit();
-    progress.Finish();
-    if (!options.quiet)
-        std::fprintf(stderr, "%s: %lld frames, %s, %s\n", name.c_str(),
-                     static_cast<long long>(done), SizeText(width, height).c_str(),
-                     writer.Description().c_str());
     return kExitOk;
 }
 

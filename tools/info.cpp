@@ -40,7 +40,7 @@ int64_t RawFrameBytes(const AVCodecParameters* par)
 int RunInfo(const Options& options)
 {
     const std::string& path = options.files[0];
-    const FormatPtr context = OpenInput(path);
+    const FormatPtr context = OpenInput(FirstInput(options));
     AVFormatContext* raw = context.get();
 
     // Frame counts and sizes come from the packets themselves.

@@ -3,6 +3,7 @@
 #include "tools/commands.h"
 #include "tools/output_file.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 
 extern "C" {
 #include <libavutil/log.h>
+#include <libavutil/parseutils.h>
 }
 
 namespace {
@@ -32,45 +34,71 @@ constexpr char kCommon[] =
 
 const Command kCommands[] = {
     {"encode", 2, 2, RunEncode,
-     "usage: tarv encode IN OUT.avi [--codec yuy2|rgb24] [-y] [--threads N] [--quiet]\n"
+     "usage: tarv encode IN OUT.avi [--codec yuy2|rgb24] [--rate R] [--duration T]\n"
+     "                  [--audio N | --no-audio] [--input-format F [--input-option K=V]...]\n"
+     "                  [-y] [--threads N] [--quiet]\n"
      "\n"
-     "Compresses every frame of IN, any video or image sequence FFmpeg reads\n"
-     "(img%04d.png for numbered images), into an AVI file of Tarv key frames at\n"
-     "IN's frame rate. yuy2 (TRVY) takes packed 4:2:2 frames, rgb24 (TRVR) 24-bit\n"
-     "BGR; the default follows IN: rgb24 for RGB input, yuy2 otherwise. Frames\n"
-     "already in the codec's format are taken as they are; any other conversion\n"
-     "is announced when it is not exact (4:2:0 or 10-bit input, for example).\n"
-     "OUT.avi appears only when complete. IN may be - for standard input (an\n"
-     "AVI needs seeking, so OUT.avi cannot be a pipe).\n"
+     "Compresses every frame of IN, any recording or image sequence FFmpeg reads\n"
+     "(img%04d.png for numbered images), into an AVI file of Tarv key frames, with\n"
+     "IN's sound. yuy2 (TRVY) takes packed 4:2:2 frames, rgb24 (TRVR) 24-bit BGR;\n"
+     "the default follows IN: rgb24 for RGB input, yuy2 otherwise. Frames already\n"
+     "in the codec's format are taken as they are; any other conversion is\n"
+     "announced when it is not exact (4:2:0 or 10-bit input, for example).\n"
+     "\n"
+     "Every audio stream goes in: copied when Video for Windows programs read its\n"
+     "codec from AVI (PCM, MP3, AC-3, ...), otherwise decoded to PCM, exactly, and\n"
+     "announced. Streams an AVI cannot hold (subtitles, data) are named as left\n"
+     "out. AVI has one frame rate: frames of a variable-rate input are repeated\n"
+     "or skipped to stay in time with the sound, and the counts are reported.\n"
+     "\n"
+     "IN may be - for standard input, or, with --input-format, a capture device\n"
+     "or source: x11grab (:0.0), v4l2 (/dev/video0), pulse or alsa (default),\n"
+     "lavfi (a filter graph). A capture runs until Ctrl-C, q or --duration, and\n"
+     "keeps its file. OUT.avi appears only when complete; it cannot be a pipe.\n"
      "\n"
      "  --codec C      yuy2 or rgb24\n"
+     "  --rate R       output frames a second (30, 30000/1001, ntsc; default IN's)\n"
+     "  --duration T   stop after T seconds of IN (seconds, or [hh:]mm:ss)\n"
+     "  --audio N      carry IN's Nth audio stream only (from 1)\n"
+     "  --no-audio     carry no sound\n"
+     "  --input-format F       read IN with FFmpeg's input format or device F\n"
+     "  --input-option K=V     an option of that input (repeatable), as ffmpeg's\n"
+     "                         -K V before -i: framerate=30, video_size=1920x1080\n"
      "  -y, --overwrite  replace OUT.avi if it exists (never when it is IN)\n"},
     {"decode", 2, 2, RunDecode,
-     "usage: tarv decode IN.avi OUT [--format F] [--vcodec C] [--pix-fmt P] [-y]\n"
-     "                  [--threads N] [--quiet]\n"
+     "usage: tarv decode IN.avi OUT [--format F] [--vcodec C] [--pix-fmt P]\n"
+     "                  [--audio N | --no-audio] [-y] [--threads N] [--quiet]\n"
      "\n"
      "Decompresses the TRVY or TRVR stream of IN.avi, from this tool or from a\n"
      "Windows program, into any output FFmpeg writes. OUT's name picks the format:\n"
      "out.avi, out.nut or out.mkv hold raw video, out.y4m YUV4MPEG, and\n"
      "frame%04d.png numbered PNG images. OUT appears only when complete. IN.avi\n"
      "may be - for standard input, and OUT - for standard output, with --format.\n"
+     "Sound is copied into outputs that hold it (AVI, Matroska, NUT, MOV), never\n"
+     "re-encoded; for others (y4m, images) the streams left out are named.\n"
      "\n"
      "  --format F     output format, as ffmpeg -f names it (nut, matroska, ...)\n"
      "  --vcodec C     video encoder, as ffmpeg -c:v names it (rawvideo, ffv1, png)\n"
      "  --pix-fmt P    pixel format for the encoder (default: the codec's own, or\n"
      "                 the closest one the encoder takes, announced if not exact)\n"
+     "  --audio N      carry the Nth audio stream only (from 1)\n"
+     "  --no-audio     carry no sound\n"
      "  -y, --overwrite  replace OUT if it exists (never when it is IN.avi)\n"},
     {"info", 1, 1, RunInfo,
      "usage: tarv info FILE\n"
      "\n"
-     "Lists FILE's streams: codec, dimensions, frame rate, frames and bytes, and\n"
-     "for Tarv streams the compression ratio against the raw frames.\n"},
+     "Lists FILE's streams: codec, dimensions, frame rate or sound layout,\n"
+     "duration, frames or packets and bytes, and for Tarv streams the compression\n"
+     "ratio against the raw frames.\n"},
     {"verify", 2, 2, RunVerify,
-     "usage: tarv verify ORIGINAL ENCODED.avi [--threads N] [--quiet]\n"
+     "usage: tarv verify ORIGINAL ENCODED.avi [--audio N | --no-audio]\n"
+     "                  [--threads N] [--quiet]\n"
      "\n"
      "Decodes every frame of ENCODED.avi and compares it with ORIGINAL's frame\n"
-     "after the conversion tarv encode applies. Reports the first difference.\n"
-     "Exit status 0 when all frames are identical, 1 when they differ.\n"},
+     "after the conversion and timing tarv encode applies, and every audio stream\n"
+     "encode carries sample for sample (give the --audio or --no-audio that\n"
+     "encode had). Reports the first difference. Exit status 0 when all agree, 1\n"
+     "when they differ.\n"},
     {"bench", 0, 1, RunBench,
      "usage: tarv bench [IN] [--codec yuy2|rgb24] [--frames N] [--threads N]\n"
      "\n"
@@ -171,6 +199,35 @@ int Main(int argc, char** argv)
             (arg == "--format"   ? options.output.format
              : arg == "--vcodec" ? options.output.codec
                                  : options.output.pixelFormat) = v;
+        } else if (arg == "--no-audio" && name != "info" && name != "bench") {
+            options.audio.none = true;
+        } else if (arg == "--audio" && name != "info" && name != "bench") {
+            const char* v = value();
+            if (v == nullptr || !ParseCount(v, options.audio.only))
+                return UsageError("--audio takes a stream number from 1");
+        } else if (arg == "--rate" && name == "encode") {
+            const char* v = value();
+            AVRational rate{};
+            if (v == nullptr || av_parse_video_rate(&rate, v) < 0 || rate.num <= 0 || rate.den <= 0)
+                return UsageError("--rate takes frames a second: 25, 30000/1001 or ntsc");
+            options.rate = rate;
+        } else if (arg == "--duration" && name == "encode") {
+            const char* v = value();
+            int64_t microseconds = 0;
+            if (v == nullptr || av_parse_time(&microseconds, v, 1) < 0 || microseconds <= 0)
+                return UsageError("--duration takes a time: seconds or [hh:]mm:ss");
+            options.duration = static_cast<double>(microseconds) / 1e6;
+        } else if (arg == "--input-format" && (name == "encode" || name == "verify")) {
+            const char* v = value();
+            if (v == nullptr)
+                return UsageError("--input-format needs a value");
+            options.inputFormat = v;
+        } else if (arg == "--input-option" && (name == "encode" || name == "verify")) {
+            const char* v = value();
+            const char* equals = v ? std::strchr(v, '=') : nullptr;
+            if (equals == nullptr || equals == v)
+                return UsageError("--input-option takes KEY=VALUE");
+            options.inputOptions.emplace_back(std::string(v, equals), equals + 1);
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError("unknown option '" + std::string(arg) + "' for " + std::string(name));
         } else {
@@ -187,6 +244,10 @@ int Main(int argc, char** argv)
                           "give OUT.avi a file name");
     if (name == "decode" && options.files[1] == kStandardStream && options.output.format.empty())
         return UsageError("decoding to standard output (-) needs --format");
+    if (options.audio.none && options.audio.only != 0)
+        return UsageError("--audio and --no-audio exclude each other");
+    if (!options.inputOptions.empty() && options.inputFormat.empty())
+        return UsageError("--input-option needs --input-format");
 
     av_log_set_level(AV_LOG_ERROR);
     CatchInterrupts();

@@ -1,6 +1,6 @@
 #include "tools/output_file.h"
 
-#include "tools/media.h"
+#include "tools/ffmpeg.h"
 
 #include <csignal>
 #include <cstring>
@@ -48,8 +48,7 @@ std::string FirstFile(const std::string& name)
     return first.data();
 }
 
-void CheckExisting(const std::string& name, const std::vector<std::string>& inputs,
-                   bool overwrite)
+void CheckExisting(const std::string& name, const std::vector<std::string>& inputs, bool overwrite)
 {
     const std::string first = FirstFile(name);
     std::error_code ec;

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -118,5 +119,46 @@ private:
     size_t m_submitted = 0, m_started = 0, m_taken = 0;
     bool m_stopping = false;
 };
+
+// Objects each worker makes for itself on first use (a codec object, a
+// converter), indexed by the worker.
+template <class T> class PerWorker {
+public:
+    PerWorker(int threads, std::function<std::unique_ptr<T>()> make)
+        : m_objects(static_cast<size_t>(threads)), m_make(std::move(make))
+    {
+    }
+    T& operator[](int worker)
+    {
+        auto& object = m_objects[static_cast<size_t>(worker)];
+        if (!object)
+            object = m_make();
+        return *object;
+    }
+
+private:
+    std::vector<std::unique_ptr<T>> m_objects;
+    std::function<std::unique_ptr<T>()> m_make;
+};
+
+// The one loop of every command: `fill` prepares the next slot and returns
+// false at the end; `take` receives the finished slots in their order.
+template <class Slot, class Fill, class Take>
+void RunInOrder(OrderedWorkers<Slot>& workers, Fill fill, Take take)
+{
+    for (;;) {
+        if (workers.Full()) {
+            take(workers.Front());
+            workers.Pop();
+        }
+        if (!fill(workers.Back()))
+            break;
+        workers.Submit();
+    }
+    while (!workers.Empty()) {
+        take(workers.Front());
+        workers.Pop();
+    }
+}
 
 } // namespace tarv

@@ -27,7 +27,7 @@ Progress::~Progress()
     Finish();
 }
 
-void Progress::Update(int64_t frames, int64_t raw, int64_t coded)
+void Progress::Update(int64_t frames, int64_t raw, int64_t coded, const std::string& extra)
 {
     if (!m_shown)
         return;
@@ -53,6 +53,8 @@ void Progress::Update(int64_t frames, int64_t raw, int64_t coded)
         append("  ratio %.2f", static_cast<double>(raw) / static_cast<double>(coded));
     if (m_total > frames && fps > 0)
         append("  ETA %s", Clock(static_cast<double>(m_total - frames) / fps).c_str());
+    if (!extra.empty())
+        append("  %s", extra.c_str());
     std::fprintf(stderr, "\r%s\033[K", line);
     std::fflush(stderr);
     m_drawn = true;

@@ -14,8 +14,11 @@ public:
     // `total` is 0 when the frame count is unknown.
     Progress(bool quiet, std::string label, int64_t total);
     ~Progress();
-    // `raw` and `coded` are the bytes of uncompressed and compressed frames so far.
-    void Update(int64_t frames, int64_t raw, int64_t coded);
+    // `raw` and `coded` are the bytes of uncompressed and compressed frames so
+    // far; `extra` ends the line.
+    void Update(int64_t frames, int64_t raw, int64_t coded, const std::string& extra = {});
+    // Whether a line is shown at all.
+    bool Shown() const { return m_shown; }
     // Clears the line.
     void Finish();
 

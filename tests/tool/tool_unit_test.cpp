@@ -1,7 +1,7 @@
 // The tool's own machinery: which conversions are exact, the packed frame
 // layouts it hands the codec, frames kept in order across threads, and
 // outputs that appear only when complete.
-#include "tools/media.h"
+#include "tools/packing.h"
 #include "tools/output_file.h"
 #include "tools/pipeline.h"
 

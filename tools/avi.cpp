@@ -1,0 +1,115 @@
+#include "tools/avi.h"
+
+#include "variants/registry.h"
+
+namespace tarv {
+
+AviWriter::AviWriter(const std::string& path, const std::string& name, Variant v, int width,
+                     int height, AVRational rate, AudioTracks& audio)
+    : m_name(name), m_audio(audio), m_packet(NewPacket()), m_rate(rate)
+{
+    m_format = NewOutput(name, path, av_guess_format("avi", nullptr, nullptr));
+    AVStream* stream = avformat_new_stream(m_format.get(), nullptr);
+    if (stream == nullptr)
+        throw std::bad_alloc();
+    AVCodecParameters* par = stream->codecpar;
+    par->codec_type = AVMEDIA_TYPE_VIDEO;
+    par->codec_id = AV_CODEC_ID_NONE; // FFmpeg has no codec of ours: the tag says it all
+    par->codec_tag = Info(v).fourccValue;
+    par->width = width;
+    par->height = height;
+    par->bits_per_coded_sample = Info(v).bitCount;
+    stream->time_base = av_inv_q(rate);
+    stream->avg_frame_rate = rate;
+    stream->r_frame_rate = rate;
+    m_audio.AddTo(m_format.get());
+    StartOutput(m_format.get(), name, path);
+}
+
+AviWriter::~AviWriter() = default;
+
+void AviWriter::Write(const std::vector<uint8_t>& payload)
+{
+    AVPacket* p = m_packet.get();
+    av_packet_unref(p);
+    // Not reference-counted: the muxer copies what it keeps for interleaving.
+    p->data = const_cast<uint8_t*>(payload.data());
+    p->size = static_cast<int>(payload.size());
+    p->stream_index = 0;
+    p->pts = p->dts = m_frames;
+    p->duration = 1;
+    p->flags = AV_PKT_FLAG_KEY;
+    WritePacket(m_format.get(), m_name, p, av_inv_q(m_rate));
+    ++m_frames;
+    m_bytes += static_cast<int64_t>(payload.size());
+}
+
+void AviWriter::Finish()
+{
+    m_audio.Finish(m_format.get(), m_name);
+    FinishOutput(m_format.get(), m_name);
+}
+
+// ---- TarvReader -------------------------------------------------------------
+
+TarvReader::TarvReader(const InputSpec& input) : m_path(input.path), m_packet(NewPacket())
+{
+    m_format = OpenInput(input);
+    AVFormatContext* context = m_format.get();
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        const AVStream* s = context->streams[i];
+        const auto v = VariantByFourCC(s->codecpar->codec_tag);
+        if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && v) {
+            m_stream = static_cast<int>(i);
+            m_variant = *v;
+            m_width = s->codecpar->width;
+            m_height = s->codecpar->height;
+            m_countHint = s->nb_frames;
+            m_rate = StreamRate(s);
+            break;
+        }
+    }
+    if (m_stream < 0)
+        throw ToolError(Where(m_path, -1, "has no TRVY or TRVR video stream"));
+    if (!SizeSupported(m_variant, m_width, m_height))
+        throw ToolError(Where(m_path, -1,
+                              "unsupported frame size " + std::to_string(m_width) + "x" +
+                                  std::to_string(m_height)));
+}
+
+TarvReader::~TarvReader() = default;
+
+TarvReader::Got TarvReader::Next(std::vector<uint8_t>& payload, AVPacket* packet)
+{
+    av_packet_unref(packet);
+    const int r = av_read_frame(m_format.get(), packet);
+    if (r == AVERROR_EOF)
+        return Got::End;
+    if (r < 0)
+        throw ToolError(Where(m_path, m_frames, "cannot read: " + AvError(r)));
+    if (packet->stream_index != m_stream)
+        return Got::Packet;
+    const bool cut = (packet->flags & AV_PKT_FLAG_CORRUPT) != 0;
+    payload.assign(packet->data, packet->data + packet->size);
+    av_packet_unref(packet);
+    if (cut)
+        throw ToolError(Where(m_path, m_frames, "damaged frame: the file ends inside it"));
+    ++m_frames;
+    return Got::Payload;
+}
+
+bool TarvReader::NextPayload(std::vector<uint8_t>& payload)
+{
+    for (;;) {
+        switch (Next(payload, m_packet.get())) {
+        case Got::End:
+            return false;
+        case Got::Payload:
+            return true;
+        case Got::Packet:
+            break;
+        }
+    }
+}
+
+} // namespace tarv

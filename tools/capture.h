@@ -1,0 +1,75 @@
+// Live capture: a device or source read on a thread of its own, so that it is
+// never kept waiting while frames are encoded, and the keys that end it.
+#pragma once
+
+#include "tools/reader.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+namespace tarv {
+
+// Items wait in a queue bounded by their bytes. When encoding falls behind
+// and the queue is full, new items are dropped and counted: memory stays
+// bounded and nothing is lost unannounced.
+class LiveSource : public Source {
+public:
+    LiveSource(MediaReader& reader, size_t maxBytes);
+    ~LiveSource() override;
+    LiveSource(const LiveSource&) = delete;
+    LiveSource& operator=(const LiveSource&) = delete;
+
+    // Waits for the next item; false once the capture has ended and every
+    // queued item is delivered. Rethrows the reading thread's error.
+    bool Next(Item& item) override;
+    // Ends the capture; items already queued still come.
+    void Stop() { m_reader.Stop(); }
+    // Waits until the reading thread has ended.
+    void WaitForEnd();
+
+    struct Counts {
+        int64_t frames = 0;         // video frames captured
+        int64_t droppedFrames = 0;  // of those, dropped because the queue was full
+        int64_t droppedPackets = 0; // other packets dropped so
+        size_t peakBytes = 0;       // most bytes queued at once
+    };
+    Counts GetCounts() const;
+
+private:
+    void Run();
+
+    MediaReader& m_reader;
+    const size_t m_maxBytes;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::deque<Item> m_queue;
+    size_t m_bytes = 0;
+    bool m_ended = false;
+    std::exception_ptr m_error;
+    Counts m_counts;
+    std::thread m_thread;
+};
+
+// `q` typed on the terminal, read without waiting for Enter. Only when
+// standard input is a terminal that the input does not come from; the
+// terminal's settings are restored on destruction.
+class QuitKey {
+public:
+    explicit QuitKey(bool watch);
+    ~QuitKey();
+    QuitKey(const QuitKey&) = delete;
+    QuitKey& operator=(const QuitKey&) = delete;
+    bool Pressed();
+
+private:
+    bool m_watching = false;
+    bool m_pressed = false;
+    struct Saved;
+    std::unique_ptr<Saved> m_saved;
+};
+
+} // namespace tarv

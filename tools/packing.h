@@ -1,0 +1,53 @@
+// Decoded pictures of any pixel format into the codec's packed frames and
+// back, with swscale, and what such a conversion loses.
+#pragma once
+
+#include "tools/ffmpeg.h"
+#include "variants/frame_coder.h"
+
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
+}
+
+namespace tarv {
+
+inline constexpr int kScaleFlags = SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
+
+std::string PixelFormatName(AVPixelFormat f);
+// "CONVERSION is not exact: A; B", or empty when nothing is lost.
+std::string NotExact(const std::string& conversion, const std::vector<std::string>& losses);
+
+// Why turning frames of `from` into the variant's packed frames is not exact,
+// or empty when it is (the same samples, only rearranged).
+std::string ConversionLoss(AVPixelFormat from, Variant to, int width);
+
+// Decoded frames of any format into packed frames of one variant.
+class ToPacked {
+public:
+    ToPacked(Variant v, int width, int height);
+    ~ToPacked();
+    ToPacked(const ToPacked&) = delete;
+    ToPacked& operator=(const ToPacked&) = delete;
+    // Writes FrameBytes(v, width, height) bytes; padding is zero. False when
+    // the frame's size differs or the conversion fails.
+    bool Convert(const AVFrame* frame, uint8_t* packed);
+
+private:
+    Variant m_variant;
+    int m_width, m_height;
+    SwsContext* m_sws = nullptr;
+    FramePtr m_top; // the converted picture, top-down, rows padded as FFmpeg likes
+};
+
+// The pixel format FFmpeg calls the variant's packed frames.
+AVPixelFormat PackedPixelFormat(Variant v);
+// Copies a packed frame into an AVFrame of PackedPixelFormat(v), top-down.
+// For an odd YUY2 width the lone last pixel's V, which the codec does not
+// keep, is taken from its left neighbour.
+void PackedToFrame(Variant v, const uint8_t* packed, AVFrame* frame);
+
+} // namespace tarv

@@ -1,0 +1,107 @@
+#include "tools/reader.h"
+
+#include "tools/output_file.h"
+#include "variants/registry.h"
+
+#include <algorithm>
+
+namespace tarv {
+
+int MediaReader::StopRequested(void* reader)
+{
+    return static_cast<MediaReader*>(reader)->m_stop || Interrupted() ? 1 : 0;
+}
+
+MediaReader::MediaReader(const InputSpec& input) : m_path(input.path)
+{
+    m_format = OpenInput(input, &StopRequested, this);
+    AVFormatContext* context = m_format.get();
+    m_live = IsLive(context);
+    const AVCodec* codec = nullptr;
+    m_stream = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    if (m_stream == AVERROR_STREAM_NOT_FOUND)
+        throw ToolError(Where(m_path, -1, "has no video stream"));
+    if (m_stream < 0 || codec == nullptr) {
+        for (unsigned i = 0; i < context->nb_streams; ++i)
+            if (VariantByFourCC(context->streams[i]->codecpar->codec_tag))
+                throw ToolError(Where(m_path, -1, "is already a Tarv file (use tarv decode)"));
+        throw ToolError(Where(m_path, -1, "unsupported video format: no decoder for it"));
+    }
+    const AVStream* stream = context->streams[m_stream];
+    m_decoder = OpenDecoder(m_path, stream);
+    m_rate = StreamRate(stream);
+    m_countHint = stream->nb_frames;
+    if (m_countHint <= 0 && stream->duration > 0)
+        m_countHint = av_rescale_q(stream->duration, stream->time_base, av_inv_q(m_rate));
+    if (m_countHint <= 0 && context->duration > 0)
+        m_countHint =
+            av_rescale_q(context->duration, AVRational{1, AV_TIME_BASE}, av_inv_q(m_rate));
+}
+
+MediaReader::~MediaReader() = default;
+
+int64_t MediaReader::Origin() const
+{
+    const AVRational tb = Stream()->time_base;
+    int64_t origin = AV_NOPTS_VALUE;
+    auto consider = [&](const AVStream* s) {
+        if (s->start_time == AV_NOPTS_VALUE)
+            return;
+        const int64_t start = av_rescale_q(s->start_time, s->time_base, tb);
+        origin = origin == AV_NOPTS_VALUE ? start : std::min(origin, start);
+    };
+    consider(Stream());
+    if (origin == AV_NOPTS_VALUE)
+        return origin; // without the video's start the others cannot be placed
+    for (int i : m_carried)
+        consider(m_format->streams[i]);
+    return origin;
+}
+
+bool MediaReader::Receive(Item& item)
+{
+    av_frame_unref(item.frame.get());
+    const int r = avcodec_receive_frame(m_decoder.get(), item.frame.get());
+    if (r == 0) {
+        item.kind = Item::Kind::Video;
+        item.frame->pts = item.frame->best_effort_timestamp;
+        ++m_frames;
+        return true;
+    }
+    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
+        return false;
+    throw ToolError(Where(m_path, m_frames, "damaged frame: " + AvError(r)));
+}
+
+bool MediaReader::Next(Item& item)
+{
+    AVPacket* packet = item.packet.get();
+    for (;;) {
+        if (Receive(item))
+            return true;
+        if (m_draining)
+            return false;
+        av_packet_unref(packet);
+        // Sources that never wait (lavfi) do not ask the stop callback.
+        const int r = StopRequested(this) ? AVERROR_EXIT : av_read_frame(m_format.get(), packet);
+        if (r == AVERROR_EOF || (r == AVERROR_EXIT && StopRequested(this))) {
+            m_draining = true;
+            avcodec_send_packet(m_decoder.get(), nullptr);
+            continue;
+        }
+        if (r < 0)
+            throw ToolError(Where(m_path, m_frames, "cannot read: " + AvError(r)));
+        if (packet->stream_index == m_stream) {
+            const int s = avcodec_send_packet(m_decoder.get(), packet);
+            av_packet_unref(packet);
+            if (s < 0 && s != AVERROR(EAGAIN))
+                throw ToolError(Where(m_path, m_frames, "damaged frame: " + AvError(s)));
+        } else if (std::find(m_carried.begin(), m_carried.end(), packet->stream_index) !=
+                   m_carried.end()) {
+            item.kind = Item::Kind::Packet;
+            return true;
+        }
+    }
+}
+
+} // namespace tarv

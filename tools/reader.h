@@ -1,0 +1,77 @@
+// Reading a recording: the decoded frames of its video stream and the packets
+// of the other streams it carries, in the order the input holds them.
+#pragma once
+
+#include "tools/ffmpeg.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarv {
+
+// One thing read: a decoded video frame, or a packet of a carried stream.
+struct Item {
+    enum class Kind { Video, Packet };
+    Kind kind = Kind::Video;
+    FramePtr frame = NewFrame();
+    PacketPtr packet = NewPacket();
+};
+
+class Source {
+public:
+    virtual ~Source() = default;
+    // The next item; false at the end. The item's old contents are dropped.
+    virtual bool Next(Item& item) = 0;
+};
+
+// The first video stream of any input FFmpeg reads (image sequences, pipes,
+// capture devices), decoded, with the packets of the streams it is told to
+// carry.
+class MediaReader : public Source {
+public:
+    explicit MediaReader(const InputSpec& input);
+    ~MediaReader() override;
+
+    bool Next(Item& item) override;
+    // Packets of these streams come with the frames.
+    void Carry(std::vector<int> streams) { m_carried = std::move(streams); }
+    // Ends reading from any thread: a read that waits gives up, and Next()
+    // returns false. Interrupts (Ctrl-C) do the same.
+    void Stop() { m_stop = true; }
+
+    const std::string& Path() const { return m_path; }
+    const AVFormatContext* Format() const { return m_format.get(); }
+    const AVStream* Stream() const { return m_format->streams[m_stream]; }
+    int StreamIndex() const { return m_stream; }
+    bool Live() const { return m_live; }
+    int Width() const { return m_decoder->width; }
+    int Height() const { return m_decoder->height; }
+    AVPixelFormat PixelFormat() const { return m_decoder->pix_fmt; }
+    AVRational FrameRate() const { return m_rate; }
+    // The earliest start of the video and the carried streams, in the video
+    // stream's time base, or AV_NOPTS_VALUE when the input does not say.
+    int64_t Origin() const;
+    // Frames the container announces, or 0 when it does not know.
+    int64_t FrameCountHint() const { return m_countHint; }
+    int64_t FramesRead() const { return m_frames; }
+
+private:
+    static int StopRequested(void* reader);
+    bool Receive(Item& item);
+
+    std::string m_path;
+    std::atomic<bool> m_stop{false};
+    FormatPtr m_format;
+    CodecPtr m_decoder;
+    std::vector<int> m_carried;
+    int m_stream = -1;
+    bool m_live = false;
+    AVRational m_rate{25, 1};
+    int64_t m_countHint = 0;
+    int64_t m_frames = 0;
+    bool m_draining = false;
+};
+
+} // namespace tarv

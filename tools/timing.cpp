@@ -1,0 +1,62 @@
+#include "tools/timing.h"
+
+#include <algorithm>
+
+extern "C" {
+#include <libavutil/avutil.h>
+#include <libavutil/mathematics.h>
+}
+
+namespace tarv {
+
+FrameSync::FrameSync(AVRational rate, AVRational timeBase, int64_t origin)
+    : m_rate(rate), m_timeBase(timeBase), m_origin(origin)
+{
+}
+
+int64_t FrameSync::Period(int64_t pts) const
+{
+    // Rounded to the nearest period, so timestamps a little off the grid
+    // (milliseconds at 29.97 fps) land where they belong.
+    return m_lead +
+           av_rescale_q_rnd(pts - m_first, m_timeBase, av_inv_q(m_rate),
+                            static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+}
+
+int64_t FrameSync::Take(int64_t until)
+{
+    const int64_t copies = std::max<int64_t>(0, std::min(until, m_limit) - m_written);
+    if (copies == 0 && !Full())
+        ++m_skipped;
+    m_repeated += std::max<int64_t>(0, copies - 1);
+    m_written += copies;
+    return copies;
+}
+
+int64_t FrameSync::Next(int64_t pts)
+{
+    if (!m_started && pts != AV_NOPTS_VALUE) {
+        m_started = true;
+        m_first = pts;
+        if (m_origin != AV_NOPTS_VALUE && pts > m_origin)
+            m_lead = av_rescale_q_rnd(pts - m_origin, m_timeBase, av_inv_q(m_rate), AV_ROUND_DOWN);
+    }
+    const int64_t period =
+        pts == AV_NOPTS_VALUE ? (m_holding ? m_period + 1 : m_written) : Period(pts);
+    const int64_t copies = m_holding ? Take(period) : 0;
+    m_holding = true;
+    m_period = period;
+    return copies;
+}
+
+int64_t FrameSync::Finish(int64_t end)
+{
+    if (!m_holding)
+        return 0;
+    m_holding = false;
+    const int64_t until =
+        end == AV_NOPTS_VALUE ? m_period + 1 : std::max(Period(end), m_period + 1);
+    return Take(until);
+}
+
+} // namespace tarv

@@ -1,0 +1,58 @@
+// Timestamped frames onto the one constant frame rate of an AVI file.
+//
+// Each frame stands for the output frame periods from its timestamp to the
+// next frame's, so over a gap it is written again (an exact copy) and when
+// several frames fall into one period only the last is written. The video
+// thereby keeps its time against the sound, as ffmpeg's -vsync cfr does. A
+// constant-rate input at the output rate comes through frame for frame.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+extern "C" {
+#include <libavutil/rational.h>
+}
+
+namespace tarv {
+
+class FrameSync {
+public:
+    // `timeBase` is the timestamps'. `origin` is when the recording starts
+    // (AV_NOPTS_VALUE: with the first frame); the first frame is repeated
+    // for each whole period it starts later.
+    FrameSync(AVRational rate, AVRational timeBase, int64_t origin);
+
+    // At most `frames` output frames; Full() once they are all there.
+    void Limit(int64_t frames) { m_limit = frames; }
+    bool Full() const { return m_written >= m_limit; }
+
+    // A frame with timestamp `pts` (AV_NOPTS_VALUE: one period after the
+    // frame before it) arrives: how many times the frame before it is written.
+    int64_t Next(int64_t pts);
+    // The stream ends at `end` (AV_NOPTS_VALUE: one period after the last
+    // frame): how many times the last frame is written.
+    int64_t Finish(int64_t end);
+
+    int64_t Written() const { return m_written; }
+    // Extra copies written, and frames not written at all.
+    int64_t Repeated() const { return m_repeated; }
+    int64_t Skipped() const { return m_skipped; }
+
+private:
+    int64_t Period(int64_t pts) const;
+    int64_t Take(int64_t until);
+
+    AVRational m_rate, m_timeBase;
+    int64_t m_origin;
+    // Periods are counted from the first frame, which falls on the grid, so a
+    // constant-rate input never moves; `m_lead` periods come before it.
+    int64_t m_first = 0, m_lead = 0;
+    bool m_started = false;
+    int64_t m_limit = std::numeric_limits<int64_t>::max();
+    bool m_holding = false;
+    int64_t m_period = 0; // the held frame's period
+    int64_t m_written = 0, m_repeated = 0, m_skipped = 0;
+};
+
+} // namespace tarv
