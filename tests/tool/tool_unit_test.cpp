@@ -1,9 +1,13 @@
 // The tool's own machinery: which conversions are exact, the packed frame
-// layouts it hands the codec, frames kept in order across threads, and
+// layouts it hands the codec, frames kept in order across threads, frame
+// timing at one rate, a capture's bounded queue, sample comparison, and
 // outputs that appear only when complete.
-#include "tools/packing.h"
+#include "tools/audio.h"
+#include "tools/capture.h"
 #include "tools/output_file.h"
+#include "tools/packing.h"
 #include "tools/pipeline.h"
+#include "tools/timing.h"
 
 #include <gtest/gtest.h>
 
@@ -196,6 +200,115 @@ TEST(OrderedWorkers, AFailedItemRethrowsAtItsTurn)
     }
     EXPECT_THROW(workers.Front(), std::runtime_error);
     // Destruction with submitted work left must not hang or crash.
+}
+
+TEST(FrameSync, HoldsTheRateAgainstTheTimestamps)
+{
+    // Timestamps in milliseconds at 25 frames a second (40 ms a frame).
+    struct Case {
+        const char* name;
+        int64_t origin;
+        std::vector<int64_t> pts;
+        int64_t end; // AV_NOPTS_VALUE: one period after the last
+        std::vector<int64_t> copies;
+        int64_t repeated, skipped;
+    };
+    const int64_t none = AV_NOPTS_VALUE;
+    const Case cases[] = {
+        {"constant rate", 0, {0, 40, 80, 120}, none, {1, 1, 1, 1}, 0, 0},
+        {"jitter within a period", 0, {0, 39, 81, 121}, none, {1, 1, 1, 1}, 0, 0},
+        {"a gap repeats", 0, {0, 40, 200, 240}, none, {1, 4, 1, 1}, 3, 0},
+        {"two in one period skip one", 0, {0, 40, 50, 80}, none, {1, 0, 1, 1}, 0, 1},
+        {"sound from 100 ms: two periods lead", 0, {100, 140}, none, {3, 1}, 2, 0},
+        {"a start less than a period late stays", 0, {30, 70}, none, {1, 1}, 0, 0},
+        {"the end stretches the last frame", 0, {0, 40}, 160, {1, 3}, 2, 0},
+        {"no timestamps: one period each", none, {none, none, none}, none, {1, 1, 1}, 0, 0},
+    };
+    for (const Case& c : cases) {
+        tarv::FrameSync sync(AVRational{25, 1}, AVRational{1, 1000}, c.origin);
+        std::vector<int64_t> copies;
+        for (size_t i = 0; i < c.pts.size(); ++i) {
+            const int64_t n = sync.Next(c.pts[i]);
+            if (i > 0)
+                copies.push_back(n);
+        }
+        copies.push_back(sync.Finish(c.end));
+        EXPECT_EQ(copies, c.copies) << c.name;
+        EXPECT_EQ(sync.Repeated(), c.repeated) << c.name;
+        EXPECT_EQ(sync.Skipped(), c.skipped) << c.name;
+    }
+}
+
+TEST(FrameSync, StopsAtItsLimit)
+{
+    tarv::FrameSync sync(AVRational{25, 1}, AVRational{1, 1000}, 0);
+    sync.Limit(3);
+    EXPECT_EQ(sync.Next(0), 0);
+    EXPECT_EQ(sync.Next(80), 2); // the first frame fills two periods
+    EXPECT_FALSE(sync.Full());
+    EXPECT_EQ(sync.Next(120), 1);
+    EXPECT_TRUE(sync.Full());
+    EXPECT_EQ(sync.Finish(AV_NOPTS_VALUE), 0);
+    EXPECT_EQ(sync.Written(), 3);
+    EXPECT_EQ(sync.Skipped(), 0); // frames past the limit are not "skipped"
+}
+
+// A source far faster than its consumer, which takes nothing until the source
+// has ended: the queue never holds more than its bound, and every frame is
+// either delivered or counted as dropped.
+TEST(LiveSource, AFullQueueDropsAndCountsAndStaysBounded)
+{
+    tarv::MediaReader reader(tarv::InputSpec{"testsrc=size=64x48:rate=1000:duration=1", "lavfi", {}});
+    ASSERT_TRUE(reader.Live());
+    const size_t frameBytes = 64 * 48 * 3;
+    const size_t bound = 10 * frameBytes + frameBytes / 2;
+    tarv::LiveSource source(reader, bound);
+    source.WaitForEnd();
+    tarv::Item item;
+    int64_t delivered = 0, lastPts = -1;
+    while (source.Next(item)) {
+        ASSERT_EQ(item.kind, tarv::Item::Kind::Video);
+        EXPECT_GT(item.frame->pts, lastPts);
+        lastPts = item.frame->pts;
+        ++delivered;
+    }
+    const auto counts = source.GetCounts();
+    EXPECT_EQ(counts.frames, 1000);
+    EXPECT_GE(delivered, 1);
+    EXPECT_LE(counts.peakBytes, bound);
+    EXPECT_EQ(counts.droppedFrames, counts.frames - delivered);
+    EXPECT_GT(counts.droppedFrames, 900);
+}
+
+TEST(SampleComparer, NamesTheFirstDifferenceOrTheShorterStream)
+{
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> a, b; // each added in pieces of 3 and 5 bytes
+        int channels, bytes, rate;
+        std::string difference;
+    };
+    const std::vector<uint8_t> ramp = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+    std::vector<uint8_t> changed = ramp;
+    changed[9] = 99;
+    const Case cases[] = {
+        {"equal", ramp, ramp, 2, 2, 4, ""},
+        {"stereo 16-bit", ramp, changed, 2, 2, 4, "sample 2 (0.500 s), channel 1, differs"},
+        {"bytes", ramp, changed, 1, 1, 0, "byte 9 of the copied packets differs"},
+        {"shorter", ramp, {0, 1, 2, 3}, 2, 2, 4,
+         "the encoded stream ends after 1 samples, the other goes on for 2 more"},
+    };
+    for (const Case& c : cases) {
+        tarv::SampleComparer comparer(c.channels, c.bytes, c.rate);
+        for (size_t i = 0; i < std::max(c.a.size(), c.b.size()); i += 3) {
+            if (i < c.a.size())
+                comparer.Add(0, c.a.data() + i, std::min<size_t>(3, c.a.size() - i));
+            for (size_t j = i / 3 * 5; j < std::min(c.b.size(), i / 3 * 5 + 5); j += 5)
+                comparer.Add(1, c.b.data() + j, std::min<size_t>(5, c.b.size() - j));
+        }
+        comparer.Finish();
+        EXPECT_EQ(comparer.Difference(), c.difference) << c.name;
+    }
 }
 
 class OutputFileTest : public testing::Test {
