@@ -92,6 +92,8 @@ int RunEncode(const Options& options)
               std::llround(options.duration / av_q2d(videoTime));
     }
     audio.SetTiming(origin == AV_NOPTS_VALUE ? 0 : origin, end, videoTime);
+    if (end != AV_NOPTS_VALUE)
+        reader.StopAt(end);
 
     OutputFile out(name, {in}, options.overwrite);
     AviWriter writer(out.WritePath(), name, v, width, height, rate, audio);
@@ -141,9 +143,9 @@ int RunEncode(const Options& options)
     bool ended = false;
     auto fill = [&](Slot& s) {
         while (!ended) {
-            if (live && (Interrupted() || quit.Pressed() || sync.Full()))
+            if (live && (Interrupted() || quit.Pressed()))
                 live->Stop();
-            const bool got = (live || !sync.Full()) && source.Next(item);
+            const bool got = source.Next(item);
             if (!live && Interrupted())
                 throw ToolError(Where(in, frames, "interrupted"));
             int64_t copies = 0;
@@ -223,7 +225,7 @@ int RunEncode(const Options& options)
     if (sync.Repeated() > 0 || sync.Skipped() > 0)
         Note(in + ": " + std::to_string(sync.Repeated()) + " frames repeated and " +
              std::to_string(sync.Skipped()) + " skipped to keep " + RateText(rate) +
-             " frames a second in time with the sound");
+             " frames a second in time");
     if (!options.quiet) {
         const double seconds = Seconds(start);
         std::fprintf(stderr, "%s: %lld frames, %s %s, %lld bytes, ratio %.3f, %.1f fps\n",

@@ -65,12 +65,32 @@ bool MediaReader::Receive(Item& item)
     if (r == 0) {
         item.kind = Item::Kind::Video;
         item.frame->pts = item.frame->best_effort_timestamp;
+        if (m_stopAt != AV_NOPTS_VALUE && item.frame->pts != AV_NOPTS_VALUE &&
+            item.frame->pts >= m_stopAt) {
+            m_videoDone = true;
+            if (m_pending.empty())
+                Stop();
+            return false;
+        }
         ++m_frames;
         return true;
     }
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
         return false;
     throw ToolError(Where(m_path, m_frames, "damaged frame: " + AvError(r)));
+}
+
+bool MediaReader::PastStop(const AVPacket* packet)
+{
+    if (m_stopAt == AV_NOPTS_VALUE || packet->pts == AV_NOPTS_VALUE)
+        return false;
+    const AVStream* s = m_format->streams[packet->stream_index];
+    if (packet->pts < av_rescale_q(m_stopAt, Stream()->time_base, s->time_base))
+        return false;
+    std::erase(m_pending, packet->stream_index);
+    if (m_videoDone && m_pending.empty())
+        Stop();
+    return true;
 }
 
 bool MediaReader::Next(Item& item)
@@ -92,12 +112,15 @@ bool MediaReader::Next(Item& item)
         if (r < 0)
             throw ToolError(Where(m_path, m_frames, "cannot read: " + AvError(r)));
         if (packet->stream_index == m_stream) {
+            if (m_videoDone)
+                continue;
             const int s = avcodec_send_packet(m_decoder.get(), packet);
             av_packet_unref(packet);
             if (s < 0 && s != AVERROR(EAGAIN))
                 throw ToolError(Where(m_path, m_frames, "damaged frame: " + AvError(s)));
         } else if (std::find(m_carried.begin(), m_carried.end(), packet->stream_index) !=
-                   m_carried.end()) {
+                       m_carried.end() &&
+                   !PastStop(packet)) {
             item.kind = Item::Kind::Packet;
             return true;
         }

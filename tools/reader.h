@@ -36,10 +36,13 @@ public:
 
     bool Next(Item& item) override;
     // Packets of these streams come with the frames.
-    void Carry(std::vector<int> streams) { m_carried = std::move(streams); }
+    void Carry(std::vector<int> streams) { m_carried = m_pending = std::move(streams); }
     // Ends reading from any thread: a read that waits gives up, and Next()
     // returns false. Interrupts (Ctrl-C) do the same.
     void Stop() { m_stop = true; }
+    // Reading ends at `pts` (the video's time base): frames from then on are
+    // left out, and reading stops once every carried stream has got there.
+    void StopAt(int64_t pts) { m_stopAt = pts; }
 
     const std::string& Path() const { return m_path; }
     const AVFormatContext* Format() const { return m_format.get(); }
@@ -60,12 +63,17 @@ public:
 private:
     static int StopRequested(void* reader);
     bool Receive(Item& item);
+    // Whether a packet of a carried stream is past the end, which it marks.
+    bool PastStop(const AVPacket* packet);
 
     std::string m_path;
     std::atomic<bool> m_stop{false};
     FormatPtr m_format;
     CodecPtr m_decoder;
     std::vector<int> m_carried;
+    int64_t m_stopAt = AV_NOPTS_VALUE;
+    bool m_videoDone = false;
+    std::vector<int> m_pending; // carried streams not yet at m_stopAt
     int m_stream = -1;
     bool m_live = false;
     AVRational m_rate{25, 1};
