@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 extern "C" {
 #include <libswresample/swresample.h>
@@ -10,6 +11,10 @@ extern "C" {
 
 namespace tarv {
 namespace {
+
+// A start this much later than the recording's is placed; less is within
+// what anyone hears as in sync.
+constexpr double kLateSeconds = 0.040;
 
 // The WAVE formats Video for Windows programs read back from an AVI.
 bool AviPlays(AVCodecID id)
@@ -59,6 +64,11 @@ AVCodecID PcmFor(AVSampleFormat format, int bitsPerRawSample)
     }
 }
 
+uint8_t SilenceByte(AVCodecID id)
+{
+    return id == AV_CODEC_ID_PCM_U8 ? 0x80 : 0;
+}
+
 std::string StreamName(const AVStream* s)
 {
     const char* type = av_get_media_type_string(s->codecpar->codec_type);
@@ -68,57 +78,138 @@ std::string StreamName(const AVStream* s)
 
 } // namespace
 
+int PcmSampleBytes(const AVCodecParameters* par)
+{
+    switch (par->codec_id) {
+    case AV_CODEC_ID_PCM_U8:
+    case AV_CODEC_ID_PCM_S8:
+    case AV_CODEC_ID_PCM_S16LE:
+    case AV_CODEC_ID_PCM_S16BE:
+    case AV_CODEC_ID_PCM_S24LE:
+    case AV_CODEC_ID_PCM_S24BE:
+    case AV_CODEC_ID_PCM_S32LE:
+    case AV_CODEC_ID_PCM_S32BE:
+    case AV_CODEC_ID_PCM_F32LE:
+    case AV_CODEC_ID_PCM_F32BE:
+    case AV_CODEC_ID_PCM_F64LE:
+    case AV_CODEC_ID_PCM_F64BE:
+        return av_get_bits_per_sample(par->codec_id) / 8 * par->ch_layout.nb_channels;
+    default:
+        return 0;
+    }
+}
+
 StreamPlan PlanStreams(const std::string& file, const AVFormatContext* input, int videoStream,
                        const AVOutputFormat* output, const AudioChoice& choice, bool decode)
 {
     StreamPlan plan;
     const std::string container = output->name;
+    // The streams asked for, and the recording's start among them.
+    std::vector<const AVStream*> wanted;
     int audioSeen = 0;
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         const AVStream* s = input->streams[i];
-        const AVCodecParameters* par = s->codecpar;
         if (static_cast<int>(i) == videoStream)
             continue;
-        auto drop = [&](const std::string& why) {
-            plan.notes.push_back(file + ": " + StreamName(s) + " is not carried (" + why + ")");
-        };
-        if (par->codec_type != AVMEDIA_TYPE_AUDIO) {
-            drop(par->codec_type == AVMEDIA_TYPE_VIDEO ? "tarv carries one video stream"
-                                                       : "tarv carries video and sound only");
+        if (s->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) {
+            plan.notes.push_back(file + ": " + StreamName(s) + " is not carried (" +
+                                 (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO
+                                      ? "tarv carries one video stream"
+                                      : "tarv carries video and sound only") +
+                                 ")");
             continue;
         }
         ++audioSeen;
-        if (choice.none || (choice.only != 0 && choice.only != audioSeen))
-            continue;
-        if (output->audio_codec == AV_CODEC_ID_NONE) {
-            drop(container + " holds no sound");
-            continue;
-        }
-        const int query = avformat_query_codec(output, par->codec_id, FF_COMPLIANCE_NORMAL);
-        const bool copies = container == "avi" ? AviPlays(par->codec_id) && query == 1 : query != 0;
-        if (copies) {
-            plan.audio.push_back({static_cast<int>(i), AudioWay::Copy});
-            continue;
-        }
-        if (!decode) {
-            drop(container + " cannot hold " + avcodec_get_name(par->codec_id));
-            continue;
-        }
-        const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
-        if (decoder == nullptr) {
-            drop("no decoder for " + std::string(avcodec_get_name(par->codec_id)));
-            continue;
-        }
-        plan.audio.push_back({static_cast<int>(i), AudioWay::Pcm});
-        plan.notes.push_back(file + ": " + StreamName(s) + " is decoded to PCM, exactly: " +
-                             container + " players do not read " + avcodec_get_name(par->codec_id));
+        if (!choice.none && (choice.only == 0 || choice.only == audioSeen))
+            wanted.push_back(s);
     }
     if (choice.only > audioSeen)
         throw ToolError(Where(file, -1,
                               "has " + std::to_string(audioSeen) + " audio stream" +
                                   (audioSeen == 1 ? "" : "s") + ", no stream " +
                                   std::to_string(choice.only) + " for --audio"));
+    const AVStream* video = input->streams[videoStream];
+    if (video->start_time != AV_NOPTS_VALUE) {
+        plan.origin = video->start_time;
+        for (const AVStream* s : wanted)
+            if (s->start_time != AV_NOPTS_VALUE)
+                plan.origin = std::min(plan.origin,
+                                       av_rescale_q(s->start_time, s->time_base, video->time_base));
+    }
+
+    for (const AVStream* s : wanted) {
+        const AVCodecParameters* par = s->codecpar;
+        const int index = s->index;
+        auto drop = [&](const std::string& why) {
+            plan.notes.push_back(file + ": " + StreamName(s) + " is not carried (" + why + ")");
+        };
+        if (output->audio_codec == AV_CODEC_ID_NONE) {
+            drop(container + " holds no sound");
+            continue;
+        }
+        const int query = avformat_query_codec(output, par->codec_id, FF_COMPLIANCE_NORMAL);
+        const bool copies = container == "avi" ? AviPlays(par->codec_id) && query == 1 : query != 0;
+        // How late it starts, which only an AVI cannot say.
+        double late = 0;
+        if (container == "avi" && plan.origin != AV_NOPTS_VALUE && s->start_time != AV_NOPTS_VALUE)
+            late = av_q2d(s->time_base) * static_cast<double>(s->start_time) -
+                   av_q2d(video->time_base) * static_cast<double>(plan.origin);
+        const bool placeable = PcmSampleBytes(par) > 0 || late < kLateSeconds;
+        const bool decodable = decode && avcodec_find_decoder(par->codec_id) != nullptr;
+        if (copies && (placeable || !decodable)) {
+            plan.audio.push_back({index, AudioWay::Copy});
+            if (!placeable) {
+                char text[64];
+                std::snprintf(text, sizeof text, "%.3f s", late);
+                plan.notes.push_back(file + ": " + StreamName(s) + " starts " + text +
+                                     " late, but plays from the AVI's start");
+            }
+            continue;
+        }
+        if (!decodable) {
+            drop(decode ? "no decoder for " + std::string(avcodec_get_name(par->codec_id))
+                        : container + " cannot hold " + avcodec_get_name(par->codec_id));
+            continue;
+        }
+        plan.audio.push_back({index, AudioWay::Pcm});
+        plan.notes.push_back(
+            file + ": " + StreamName(s) + " is decoded to PCM, exactly: " +
+            (copies ? "it starts late, and AVI places only PCM"
+                    : "AVI players do not read " + std::string(avcodec_get_name(par->codec_id))));
+    }
     return plan;
+}
+
+// ---- SoundPlacer --------------------------------------------------------------
+
+SoundPlacer::SoundPlacer(int rate, AVRational streamTime, int64_t origin, int64_t end,
+                         AVRational timeBase)
+    : m_rate(rate), m_streamTime(streamTime),
+      m_origin(origin == AV_NOPTS_VALUE ? 0 : av_rescale_q(origin, timeBase, AVRational{1, rate})),
+      m_end(end == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
+                                  : av_rescale_q(end, timeBase, AVRational{1, rate}) - m_origin)
+{
+}
+
+SoundPlacer::Placed SoundPlacer::Place(int64_t pts, int64_t samples)
+{
+    int64_t silence = 0;
+    if (pts != AV_NOPTS_VALUE) {
+        // A gap is filled once it reaches 20 ms, which no one hears as out of
+        // sync; shorter ones are mostly timestamp rounding.
+        const int64_t gap =
+            av_rescale_q(pts, m_streamTime, AVRational{1, m_rate}) - m_origin - m_next;
+        if (gap >= m_rate / 50)
+            silence = gap;
+    }
+    if (m_end != AV_NOPTS_VALUE)
+        silence = std::clamp<int64_t>(m_end - m_next, 0, silence);
+    const int64_t position = m_next + silence;
+    int64_t keep = samples;
+    if (m_end != AV_NOPTS_VALUE)
+        keep = std::clamp<int64_t>(m_end - position, 0, samples);
+    m_next = position + keep;
+    return {silence, keep, position};
 }
 
 // ---- PcmDecoder -------------------------------------------------------------
@@ -129,6 +220,7 @@ PcmDecoder::PcmDecoder(const std::string& file, const AVStream* stream)
     if (m_decoder->sample_fmt == AV_SAMPLE_FMT_NONE || m_decoder->sample_rate <= 0 ||
         m_decoder->ch_layout.nb_channels <= 0)
         throw ToolError(Where(file, -1, StreamName(stream) + ": unknown sample format"));
+    m_channels = m_decoder->ch_layout.nb_channels;
 }
 
 PcmDecoder::~PcmDecoder()
@@ -139,6 +231,11 @@ PcmDecoder::~PcmDecoder()
 AVSampleFormat PcmDecoder::Format() const
 {
     return av_get_packed_sample_fmt(m_decoder->sample_fmt);
+}
+
+int PcmDecoder::SampleBytes() const
+{
+    return av_get_bytes_per_sample(Format()) * m_decoder->ch_layout.nb_channels;
 }
 
 void PcmDecoder::Decode(const AVPacket* packet, const std::function<void(AVFrame*)>& out)
@@ -154,7 +251,8 @@ void PcmDecoder::Decode(const AVPacket* packet, const std::function<void(AVFrame
             throw ToolError(Where(m_file, -1, "damaged audio: " + AvError(r)));
         const auto format = static_cast<AVSampleFormat>(m_frame->format);
         if (av_get_packed_sample_fmt(format) != Format() ||
-            m_frame->sample_rate != m_decoder->sample_rate)
+            m_frame->sample_rate != m_decoder->sample_rate ||
+            m_frame->ch_layout.nb_channels != m_channels)
             throw ToolError(Where(m_file, -1, "the audio format changes within the stream"));
         AVFrame* frame = m_frame.get();
         frame->pts = frame->best_effort_timestamp;
@@ -193,7 +291,10 @@ struct AudioTracks::Track {
     std::unique_ptr<PcmDecoder> decoder; // Pcm: the input's decoder
     CodecPtr encoder;                    // Pcm: the PCM encoder
     PacketPtr packet = NewPacket();
-    int64_t next = AV_NOPTS_VALUE; // Pcm: the next sample's time, 1/rate
+    std::optional<SoundPlacer> placer; // PCM out: where its samples go
+    int sampleBytes = 0;               // PCM out: bytes of one sample of all channels
+    uint8_t silence = 0;
+    int rate = 0;
 };
 
 AudioTracks::AudioTracks(const std::string& file, const AVFormatContext* input,
@@ -204,7 +305,11 @@ AudioTracks::AudioTracks(const std::string& file, const AVFormatContext* input,
         auto t = std::make_unique<Track>();
         t->input = input->streams[p.stream];
         t->way = p.way;
-        if (p.way == AudioWay::Pcm) {
+        t->rate = t->input->codecpar->sample_rate;
+        if (p.way == AudioWay::Copy) {
+            t->sampleBytes = t->rate > 0 ? PcmSampleBytes(t->input->codecpar) : 0;
+            t->silence = SilenceByte(t->input->codecpar->codec_id);
+        } else {
             t->decoder = std::make_unique<PcmDecoder>(file, t->input);
             const AVCodecContext* d = t->decoder->Decoder();
             const AVCodecID id = PcmFor(d->sample_fmt, d->bits_per_raw_sample);
@@ -217,7 +322,7 @@ AudioTracks::AudioTracks(const std::string& file, const AVFormatContext* input,
             if (!t->encoder)
                 throw std::bad_alloc();
             t->encoder->sample_fmt = t->decoder->Format();
-            t->encoder->sample_rate = d->sample_rate;
+            t->encoder->sample_rate = t->rate = d->sample_rate;
             t->encoder->time_base = AVRational{1, d->sample_rate};
             int r = av_channel_layout_copy(&t->encoder->ch_layout, &d->ch_layout);
             if (r >= 0)
@@ -225,6 +330,8 @@ AudioTracks::AudioTracks(const std::string& file, const AVFormatContext* input,
             if (r < 0)
                 throw ToolError(Where(
                     file, -1, "cannot write " + std::string(codec->name) + ": " + AvError(r)));
+            t->sampleBytes = av_get_bits_per_sample(id) / 8 * d->ch_layout.nb_channels;
+            t->silence = SilenceByte(id);
         }
         m_tracks.push_back(std::move(t));
     }
@@ -233,12 +340,6 @@ AudioTracks::AudioTracks(const std::string& file, const AVFormatContext* input,
 AudioTracks::~AudioTracks() = default;
 AudioTracks::AudioTracks(AudioTracks&&) noexcept = default;
 AudioTracks& AudioTracks::operator=(AudioTracks&&) noexcept = default;
-
-bool AudioTracks::Carries(int stream) const
-{
-    return std::any_of(m_tracks.begin(), m_tracks.end(),
-                       [&](const auto& t) { return t->input->index == stream; });
-}
 
 std::vector<int> AudioTracks::Streams() const
 {
@@ -261,7 +362,7 @@ void AudioTracks::AddTo(AVFormatContext* output)
             throw std::bad_alloc();
         // The new container chooses its own tag for the codec.
         s->codecpar->codec_tag = 0;
-        s->time_base = t->way == AudioWay::Copy ? t->input->time_base : t->encoder->time_base;
+        s->time_base = t->sampleBytes > 0 ? AVRational{1, t->rate} : t->input->time_base;
         av_dict_copy(&s->metadata, t->input->metadata, 0);
         s->disposition = t->input->disposition;
         t->output = s->index;
@@ -273,6 +374,9 @@ void AudioTracks::SetTiming(int64_t origin, int64_t end, AVRational timeBase)
     m_origin = origin;
     m_end = end;
     m_timeBase = timeBase;
+    for (auto& t : m_tracks)
+        if (t->sampleBytes > 0)
+            t->placer.emplace(t->rate, t->input->time_base, origin, end, timeBase);
 }
 
 void AudioTracks::Send(AVFormatContext* output, const std::string& name, Track& t, AVPacket* packet,
@@ -281,6 +385,31 @@ void AudioTracks::Send(AVFormatContext* output, const std::string& name, Track& 
     packet->stream_index = t.output;
     packet->pos = -1;
     WritePacket(output, name, packet, timeBase);
+}
+
+void AudioTracks::WritePcm(AVFormatContext* output, const std::string& name, Track& t,
+                           const SoundPlacer::Placed& placed, const uint8_t* data)
+{
+    const AVRational time{1, t.rate};
+    auto raw = [&](int64_t position, int64_t samples, const uint8_t* bytes) {
+        if (samples <= 0)
+            return;
+        AVPacket* p = t.packet.get();
+        av_packet_unref(p);
+        if (av_new_packet(p, static_cast<int>(samples * t.sampleBytes)) < 0)
+            throw std::bad_alloc();
+        if (bytes != nullptr)
+            std::memcpy(p->data, bytes, static_cast<size_t>(p->size));
+        else
+            std::memset(p->data, t.silence, static_cast<size_t>(p->size));
+        p->pts = p->dts = position;
+        p->duration = samples;
+        p->flags = AV_PKT_FLAG_KEY;
+        Send(output, name, t, p, time);
+    };
+    raw(placed.position - placed.silence, placed.silence, nullptr);
+    if (data != nullptr)
+        raw(placed.position, placed.keep, data);
 }
 
 void AudioTracks::Write(AVFormatContext* output, const std::string& name, AVPacket* packet)
@@ -293,25 +422,20 @@ void AudioTracks::Write(AVFormatContext* output, const std::string& name, AVPack
     }
     Track& t = **it;
     const AVRational tb = t.input->time_base;
-    const int64_t shift = av_rescale_q(m_origin, m_timeBase, tb);
-    if (m_end != AV_NOPTS_VALUE && packet->pts != AV_NOPTS_VALUE &&
-        packet->pts >= av_rescale_q(m_end, m_timeBase, tb)) {
+    if (t.way == AudioWay::Copy && t.placer) {
+        const auto placed = t.placer->Place(packet->pts, packet->size / t.sampleBytes);
+        WritePcm(output, name, t, placed, packet->data);
         av_packet_unref(packet);
         return;
     }
     if (t.way == AudioWay::Copy) {
-        // PCM is cut at the end sample; compressed packets only whole.
-        const AVCodecParameters* par = t.input->codecpar;
-        const int64_t sampleBytes =
-            int64_t{av_get_bits_per_sample(par->codec_id)} / 8 * par->ch_layout.nb_channels;
-        if (m_end != AV_NOPTS_VALUE && packet->pts != AV_NOPTS_VALUE && sampleBytes > 0 &&
-            par->sample_rate > 0) {
-            const int64_t keep = av_rescale_q(av_rescale_q(m_end, m_timeBase, tb) - packet->pts, tb,
-                                              AVRational{1, par->sample_rate}) *
-                                 sampleBytes;
-            if (keep < packet->size)
-                packet->size = static_cast<int>(keep);
+        // Compressed packets are kept whole, up to the end.
+        if (m_end != AV_NOPTS_VALUE && packet->pts != AV_NOPTS_VALUE &&
+            packet->pts >= av_rescale_q(m_end, m_timeBase, tb)) {
+            av_packet_unref(packet);
+            return;
         }
+        const int64_t shift = av_rescale_q(m_origin, m_timeBase, tb);
         if (packet->pts != AV_NOPTS_VALUE)
             packet->pts -= shift;
         if (packet->dts != AV_NOPTS_VALUE)
@@ -319,32 +443,20 @@ void AudioTracks::Write(AVFormatContext* output, const std::string& name, AVPack
         Send(output, name, t, packet, tb);
         return;
     }
-    t.decoder->Decode(packet, [&](AVFrame* frame) { EncodePcm(output, name, t, frame); });
+    t.decoder->Decode(packet, [&](AVFrame* frame) {
+        const auto placed = t.placer->Place(frame->pts, frame->nb_samples);
+        WritePcm(output, name, t, placed, nullptr);
+        if (placed.keep == 0)
+            return;
+        frame->nb_samples = static_cast<int>(placed.keep);
+        frame->pts = placed.position;
+        Encode(output, name, t, frame);
+    });
     av_packet_unref(packet);
 }
 
-void AudioTracks::EncodePcm(AVFormatContext* output, const std::string& name, Track& t,
-                            AVFrame* frame)
+void AudioTracks::Encode(AVFormatContext* output, const std::string& name, Track& t, AVFrame* frame)
 {
-    if (frame != nullptr) {
-        // Samples follow each other without gaps; the first one's time
-        // places the stream.
-        if (t.next == AV_NOPTS_VALUE)
-            t.next = frame->pts == AV_NOPTS_VALUE
-                         ? 0
-                         : av_rescale_q(frame->pts, t.input->time_base, t.encoder->time_base) -
-                               av_rescale_q(m_origin, m_timeBase, t.encoder->time_base);
-        if (m_end != AV_NOPTS_VALUE) {
-            const int64_t end =
-                av_rescale_q(m_end - m_origin, m_timeBase, t.encoder->time_base) - t.next;
-            if (end <= 0)
-                return;
-            if (end < frame->nb_samples)
-                frame->nb_samples = static_cast<int>(end);
-        }
-        frame->pts = t.next;
-        t.next += frame->nb_samples;
-    }
     int r = avcodec_send_frame(t.encoder.get(), frame);
     while (r >= 0) {
         r = avcodec_receive_packet(t.encoder.get(), t.packet.get());
@@ -361,9 +473,16 @@ void AudioTracks::Finish(AVFormatContext* output, const std::string& name)
         if (t->way != AudioWay::Pcm)
             continue;
         Track& track = *t;
-        track.decoder->Decode(nullptr,
-                              [&](AVFrame* frame) { EncodePcm(output, name, track, frame); });
-        EncodePcm(output, name, track, nullptr);
+        track.decoder->Decode(nullptr, [&](AVFrame* frame) {
+            const auto placed = track.placer->Place(frame->pts, frame->nb_samples);
+            WritePcm(output, name, track, placed, nullptr);
+            if (placed.keep == 0)
+                return;
+            frame->nb_samples = static_cast<int>(placed.keep);
+            frame->pts = placed.position;
+            Encode(output, name, track, frame);
+        });
+        Encode(output, name, track, nullptr);
     }
 }
 
@@ -374,6 +493,14 @@ void SampleComparer::Add(int side, const uint8_t* data, size_t bytes)
     if (!m_difference.empty())
         return;
     m_pending[side].insert(m_pending[side].end(), data, data + bytes);
+    Compare();
+}
+
+void SampleComparer::AddSilence(int side, size_t bytes, uint8_t value)
+{
+    if (!m_difference.empty())
+        return;
+    m_pending[side].insert(m_pending[side].end(), bytes, value);
     Compare();
 }
 

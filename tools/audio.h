@@ -5,6 +5,11 @@
 // MP3, AC-3 and the other classic WAVE formats); anything else (AAC, Opus,
 // FLAC, ...) is decoded to PCM at its own rate, channel layout and sample
 // format, which loses nothing. Other outputs only ever get copies.
+//
+// AVI keeps no time for sound: each stream plays from the file's start,
+// sample after sample. PCM is therefore placed by writing silence for a late
+// start or a gap; a compressed stream that starts late is decoded to PCM so
+// that it can be placed too.
 #pragma once
 
 #include "tools/ffmpeg.h"
@@ -33,6 +38,9 @@ struct AudioPlan {
 
 struct StreamPlan {
     std::vector<AudioPlan> audio;
+    // The recording's start, the earliest of the video and the carried
+    // streams, in the video's time base; AV_NOPTS_VALUE when unknown.
+    int64_t origin = AV_NOPTS_VALUE;
     // What is decoded or not carried, one message per stream, for stderr.
     std::vector<std::string> notes;
 };
@@ -41,6 +49,31 @@ struct StreamPlan {
 // (encode into AVI); without it streams are copied or left out.
 StreamPlan PlanStreams(const std::string& file, const AVFormatContext* input, int videoStream,
                        const AVOutputFormat* output, const AudioChoice& choice, bool decode);
+
+// Bytes of one sample of all channels of linear PCM, or 0 for anything else.
+int PcmSampleBytes(const AVCodecParameters* par);
+
+// Places one PCM stream as AVI keeps it: by position from the file's start.
+// Times are in `timeBase`: `origin` is the file's start, and nothing from
+// `end` on is kept (AV_NOPTS_VALUE: no end).
+class SoundPlacer {
+public:
+    SoundPlacer(int rate, AVRational streamTime, int64_t origin, int64_t end, AVRational timeBase);
+    struct Placed {
+        int64_t silence;  // samples of silence to write first
+        int64_t keep;     // of the samples given, how many to write
+        int64_t position; // where the kept samples start, in samples
+    };
+    // `samples` samples that start at `pts` (stream time; AV_NOPTS_VALUE:
+    // right after the last).
+    Placed Place(int64_t pts, int64_t samples);
+
+private:
+    int m_rate;
+    AVRational m_streamTime;
+    int64_t m_origin, m_end; // in samples
+    int64_t m_next = 0;
+};
 
 // Decodes one audio stream into frames of interleaved samples in the
 // decoder's own sample format (planar formats become their packed forms).
@@ -53,6 +86,9 @@ public:
 
     AVSampleFormat Format() const;
     const AVCodecContext* Decoder() const { return m_decoder.get(); }
+    // Bytes of one sample of all channels, interleaved.
+    int SampleBytes() const;
+    int Channels() const { return m_channels; }
     // Decodes `packet` (null: the end) and hands each frame to `out`.
     void Decode(const AVPacket* packet, const std::function<void(AVFrame*)>& out);
 
@@ -61,6 +97,7 @@ private:
     CodecPtr m_decoder;
     FramePtr m_frame, m_packed;
     SwrContext* m_swr = nullptr;
+    int m_channels = 0; // what the output was opened for
 };
 
 // The carried audio streams of one output, added to it before its header is
@@ -72,12 +109,11 @@ public:
     AudioTracks(AudioTracks&&) noexcept;
     AudioTracks& operator=(AudioTracks&&) noexcept;
 
-    bool Carries(int stream) const;
     std::vector<int> Streams() const;
     // Adds one output stream per carried stream.
     void AddTo(AVFormatContext* output);
-    // Input time `origin` becomes the output's 0; packets from `end` on are
-    // left out (AV_NOPTS_VALUE: no end). Both in `timeBase`.
+    // Input time `origin` becomes the output's 0; nothing from `end` on is
+    // written (AV_NOPTS_VALUE: no end). Both in `timeBase`.
     void SetTiming(int64_t origin, int64_t end, AVRational timeBase);
     // Writes what the packet becomes; the packet is consumed.
     void Write(AVFormatContext* output, const std::string& name, AVPacket* packet);
@@ -88,8 +124,12 @@ private:
     struct Track;
     void Send(AVFormatContext* output, const std::string& name, Track& t, AVPacket* packet,
               AVRational timeBase);
+    // The silence before placed samples, then, given `data`, the samples as
+    // they are (PCM copies).
+    void WritePcm(AVFormatContext* output, const std::string& name, Track& t,
+                  const SoundPlacer::Placed& placed, const uint8_t* data);
     // A decoded frame into PCM packets; null flushes the encoder.
-    void EncodePcm(AVFormatContext* output, const std::string& name, Track& t, AVFrame* frame);
+    void Encode(AVFormatContext* output, const std::string& name, Track& t, AVFrame* frame);
     std::string m_file;
     std::vector<std::unique_ptr<Track>> m_tracks;
     int64_t m_origin = 0, m_end = AV_NOPTS_VALUE;
@@ -106,6 +146,8 @@ public:
     {
     }
     void Add(int side, const uint8_t* data, size_t bytes);
+    // Adds `bytes` bytes of silence (zero, or 128 for unsigned 8-bit).
+    void AddSilence(int side, size_t bytes, uint8_t value);
     // Empty while they agree.
     const std::string& Difference() const { return m_difference; }
     // Call at the end of both.

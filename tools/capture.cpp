@@ -1,5 +1,7 @@
 #include "tools/capture.h"
 
+#include <chrono>
+
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -40,17 +42,22 @@ void LiveSource::Run()
             const bool video = item.kind == Item::Kind::Video;
             std::lock_guard lock(m_mutex);
             m_counts.frames += video ? 1 : 0;
-            if (!m_queue.empty() && m_bytes + bytes > m_maxBytes) {
+            // A dropped frame is covered by repeating the one before; a
+            // dropped sound packet would shift all later sound, so sound has
+            // an allowance of its own, minutes long.
+            size_t& queued = video ? m_videoBytes : m_soundBytes;
+            const size_t bound = video ? m_maxBytes - m_maxBytes / 8 : m_maxBytes / 8;
+            if (!m_queue.empty() && queued + bytes > bound) {
                 ++(video ? m_counts.droppedFrames : m_counts.droppedPackets);
                 continue;
             }
+            queued += bytes;
             m_queue.emplace_back();
-            Item& queued = m_queue.back();
-            queued.kind = item.kind;
-            av_frame_move_ref(queued.frame.get(), item.frame.get());
-            av_packet_move_ref(queued.packet.get(), item.packet.get());
-            m_bytes += bytes;
-            m_counts.peakBytes = std::max(m_counts.peakBytes, m_bytes);
+            Item& last = m_queue.back();
+            last.kind = item.kind;
+            av_frame_move_ref(last.frame.get(), item.frame.get());
+            av_packet_move_ref(last.packet.get(), item.packet.get());
+            m_counts.peakBytes = std::max(m_counts.peakBytes, m_videoBytes + m_soundBytes);
             m_ready.notify_all();
         }
     } catch (...) {
@@ -65,14 +72,18 @@ void LiveSource::Run()
 bool LiveSource::Next(Item& item)
 {
     std::unique_lock lock(m_mutex);
-    m_ready.wait(lock, [&] { return !m_queue.empty() || m_ended; });
+    // A device may have nothing for a long while: the stop check still runs.
+    while (!m_ready.wait_for(lock, std::chrono::milliseconds(100),
+                             [&] { return !m_queue.empty() || m_ended; }))
+        if (m_stopCheck && m_stopCheck())
+            Stop();
     if (m_queue.empty()) {
         if (m_error)
             std::rethrow_exception(m_error);
         return false;
     }
     Item& front = m_queue.front();
-    m_bytes -= ItemBytes(front);
+    (front.kind == Item::Kind::Video ? m_videoBytes : m_soundBytes) -= ItemBytes(front);
     item.kind = front.kind;
     av_frame_unref(item.frame.get());
     av_packet_unref(item.packet.get());
@@ -103,7 +114,10 @@ struct QuitKey::Saved {
 QuitKey::QuitKey(bool watch)
 {
     termios settings{};
-    if (!watch || isatty(STDIN_FILENO) == 0 || tcgetattr(STDIN_FILENO, &settings) != 0)
+    // Only in the foreground: a background process that touches the
+    // terminal is stopped.
+    if (!watch || isatty(STDIN_FILENO) == 0 || tcgetpgrp(STDIN_FILENO) != getpgrp() ||
+        tcgetattr(STDIN_FILENO, &settings) != 0)
         return;
     m_saved = std::make_unique<Saved>(Saved{settings});
     settings.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);

@@ -8,14 +8,15 @@
 #include <cstddef>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <thread>
 
 namespace tarv {
 
-// Items wait in a queue bounded by their bytes. When encoding falls behind
-// and the queue is full, new items are dropped and counted: memory stays
-// bounded and nothing is lost unannounced.
+// Items wait in a queue bounded by their bytes (7/8 for frames, 1/8 for
+// sound). When encoding falls behind and the queue is full, new items are
+// dropped and counted: memory stays bounded and nothing is lost unannounced.
 class LiveSource : public Source {
 public:
     LiveSource(MediaReader& reader, size_t maxBytes);
@@ -28,6 +29,8 @@ public:
     bool Next(Item& item) override;
     // Ends the capture; items already queued still come.
     void Stop() { m_reader.Stop(); }
+    // Asked while Next() waits: true ends the capture (Ctrl-C, a key).
+    void SetStopCheck(std::function<bool()> check) { m_stopCheck = std::move(check); }
     // Waits until the reading thread has ended.
     void WaitForEnd();
 
@@ -47,7 +50,8 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_ready;
     std::deque<Item> m_queue;
-    size_t m_bytes = 0;
+    size_t m_videoBytes = 0, m_soundBytes = 0;
+    std::function<bool()> m_stopCheck;
     bool m_ended = false;
     std::exception_ptr m_error;
     Counts m_counts;

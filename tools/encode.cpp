@@ -82,18 +82,13 @@ int RunEncode(const Options& options)
 
     // One clock for every stream: the earliest start is the output's 0.
     const AVRational rate = options.rate.value_or(reader.FrameRate());
-    const AVRational videoTime = reader.Stream()->time_base;
-    const int64_t origin = reader.Origin();
-    FrameSync sync(rate, videoTime, origin);
-    int64_t end = AV_NOPTS_VALUE;
-    if (options.duration > 0) {
-        sync.Limit(std::max<int64_t>(1, std::llround(options.duration * av_q2d(rate))));
-        end = (origin == AV_NOPTS_VALUE ? 0 : origin) +
-              std::llround(options.duration / av_q2d(videoTime));
-    }
-    audio.SetTiming(origin == AV_NOPTS_VALUE ? 0 : origin, end, videoTime);
-    if (end != AV_NOPTS_VALUE)
-        reader.StopAt(end);
+    const Timing timing =
+        MakeTiming(rate, reader.Stream()->time_base, plan.origin, options.duration);
+    FrameSync sync(rate, timing.timeBase, plan.origin);
+    sync.Limit(timing.frames);
+    audio.SetTiming(timing.origin, timing.end, timing.timeBase);
+    if (timing.end != AV_NOPTS_VALUE)
+        reader.StopAt(timing.end);
 
     OutputFile out(name, {in}, options.overwrite);
     AviWriter writer(out.WritePath(), name, v, width, height, rate, audio);
@@ -132,6 +127,8 @@ int RunEncode(const Options& options)
         live = std::make_unique<LiveSource>(reader, kCaptureQueueBytes);
     Source& source = live ? static_cast<Source&>(*live) : reader;
     QuitKey quit(live != nullptr && in != kStandardStream);
+    if (live)
+        live->SetStopCheck([&] { return Interrupted() || quit.Pressed(); });
     if (live && !options.quiet)
         Note(in + ": capturing" +
              (options.duration > 0 ? " for " + Clock(options.duration)
@@ -184,8 +181,7 @@ int RunEncode(const Options& options)
     };
 
     Progress progress(options.quiet, live ? "capture" : "encode",
-                      options.duration > 0 ? std::llround(options.duration * av_q2d(rate))
-                                           : reader.FrameCountHint());
+                      options.duration > 0 ? timing.frames : reader.FrameCountHint());
     const auto start = std::chrono::steady_clock::now();
     const auto frameBytes = static_cast<int64_t>(FrameBytes(v, width, height));
     int64_t written = 0;

@@ -67,6 +67,11 @@ FormatPtr OpenInput(const InputSpec& input, int (*stop)(void*), void* opaque)
     if (context == nullptr)
         throw std::bad_alloc();
     context->interrupt_callback = {stop, opaque};
+    // A device that has nothing yet says so rather than wait, so that a stop
+    // is seen; the reader tries again.
+    if (format != nullptr && format->priv_class != nullptr &&
+        AV_IS_INPUT_DEVICE(format->priv_class->category))
+        context->flags |= AVFMT_FLAG_NONBLOCK;
     const std::string url = path == kStandardStream ? "pipe:0" : path;
     int r = avformat_open_input(&context, url.c_str(), format, &options);
     std::string unused;

@@ -59,7 +59,8 @@ struct InputSpec {
 };
 
 // Any input FFmpeg reads, opened with its streams probed. Whenever `stop`
-// returns non-zero, a read that waits gives up with AVERROR_EXIT.
+// returns non-zero, a read that waits gives up with AVERROR_EXIT. Devices
+// are opened without blocking: a read may return AVERROR(EAGAIN).
 FormatPtr OpenInput(const InputSpec& input, int (*stop)(void*) = nullptr, void* opaque = nullptr);
 // True when the input is a capture device or source rather than a file: it
 // runs until it is stopped.

@@ -91,14 +91,14 @@ const Command kCommands[] = {
      "duration, frames or packets and bytes, and for Tarv streams the compression\n"
      "ratio against the raw frames.\n"},
     {"verify", 2, 2, RunVerify,
-     "usage: tarv verify ORIGINAL ENCODED.avi [--audio N | --no-audio]\n"
+     "usage: tarv verify ORIGINAL ENCODED.avi [--audio N | --no-audio] [--duration T]\n"
      "                  [--threads N] [--quiet]\n"
      "\n"
      "Decodes every frame of ENCODED.avi and compares it with ORIGINAL's frame\n"
      "after the conversion and timing tarv encode applies, and every audio stream\n"
-     "encode carries sample for sample (give the --audio or --no-audio that\n"
-     "encode had). Reports the first difference. Exit status 0 when all agree, 1\n"
-     "when they differ.\n"},
+     "encode carries sample for sample (give the --audio, --no-audio and\n"
+     "--duration that encode had). Reports the first difference. Exit status 0\n"
+     "when all agree, 1 when they differ.\n"},
     {"bench", 0, 1, RunBench,
      "usage: tarv bench [IN] [--codec yuy2|rgb24] [--frames N] [--threads N]\n"
      "\n"
@@ -211,7 +211,7 @@ int Main(int argc, char** argv)
             if (v == nullptr || av_parse_video_rate(&rate, v) < 0 || rate.num <= 0 || rate.den <= 0)
                 return UsageError("--rate takes frames a second: 25, 30000/1001 or ntsc");
             options.rate = rate;
-        } else if (arg == "--duration" && name == "encode") {
+        } else if (arg == "--duration" && (name == "encode" || name == "verify")) {
             const char* v = value();
             int64_t microseconds = 0;
             if (v == nullptr || av_parse_time(&microseconds, v, 1) < 0 || microseconds <= 0)

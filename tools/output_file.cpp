@@ -2,6 +2,7 @@
 
 #include "tools/ffmpeg.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -19,11 +20,15 @@ namespace fs = std::filesystem;
 namespace tarv {
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// Read by the capture thread too: an atomic, lock-free so the handler may set it.
+std::atomic<int> g_interrupted{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-void OnSignal(int)
+void OnSignal(int signal)
 {
     g_interrupted = 1;
+    // A second one ends the program at once, should the first not get through.
+    std::signal(signal, SIG_DFL);
 }
 
 bool IsSequence(const std::string& name)

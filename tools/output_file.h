@@ -37,7 +37,8 @@ private:
 };
 
 // SIGINT and SIGTERM only raise a flag; long jobs check it between frames
-// and stop through the normal error path, which removes unfinished outputs.
+// and stop through the normal error path, which removes unfinished outputs
+// (a capture finishes its file instead). A second signal ends the program.
 void CatchInterrupts();
 bool Interrupted();
 

@@ -4,6 +4,8 @@
 #include "variants/registry.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace tarv {
 
@@ -40,24 +42,6 @@ MediaReader::MediaReader(const InputSpec& input) : m_path(input.path)
 
 MediaReader::~MediaReader() = default;
 
-int64_t MediaReader::Origin() const
-{
-    const AVRational tb = Stream()->time_base;
-    int64_t origin = AV_NOPTS_VALUE;
-    auto consider = [&](const AVStream* s) {
-        if (s->start_time == AV_NOPTS_VALUE)
-            return;
-        const int64_t start = av_rescale_q(s->start_time, s->time_base, tb);
-        origin = origin == AV_NOPTS_VALUE ? start : std::min(origin, start);
-    };
-    consider(Stream());
-    if (origin == AV_NOPTS_VALUE)
-        return origin; // without the video's start the others cannot be placed
-    for (int i : m_carried)
-        consider(m_format->streams[i]);
-    return origin;
-}
-
 bool MediaReader::Receive(Item& item)
 {
     av_frame_unref(item.frame.get());
@@ -85,10 +69,14 @@ bool MediaReader::PastStop(const AVPacket* packet)
     if (m_stopAt == AV_NOPTS_VALUE || packet->pts == AV_NOPTS_VALUE)
         return false;
     const AVStream* s = m_format->streams[packet->stream_index];
-    if (packet->pts < av_rescale_q(m_stopAt, Stream()->time_base, s->time_base))
+    const int64_t end = av_rescale_q(m_stopAt, Stream()->time_base, s->time_base);
+    if (packet->pts < end)
         return false;
     std::erase(m_pending, packet->stream_index);
-    if (m_videoDone && m_pending.empty())
+    // Streams lag each other by a second or so in a file; one far past the
+    // end means the others have stopped.
+    const int64_t margin = av_rescale_q(2, AVRational{1, 1}, s->time_base);
+    if ((m_videoDone && m_pending.empty()) || packet->pts >= end + margin)
         Stop();
     return true;
 }
@@ -102,8 +90,13 @@ bool MediaReader::Next(Item& item)
         if (m_draining)
             return false;
         av_packet_unref(packet);
-        // Sources that never wait (lavfi) do not ask the stop callback.
+        // Sources that never wait (lavfi) do not ask the stop callback, and
+        // devices are read without blocking so that a stop is seen.
         const int r = StopRequested(this) ? AVERROR_EXIT : av_read_frame(m_format.get(), packet);
+        if (r == AVERROR(EAGAIN)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            continue;
+        }
         if (r == AVERROR_EOF || (r == AVERROR_EXIT && StopRequested(this))) {
             m_draining = true;
             avcodec_send_packet(m_decoder.get(), nullptr);

@@ -53,9 +53,6 @@ public:
     int Height() const { return m_decoder->height; }
     AVPixelFormat PixelFormat() const { return m_decoder->pix_fmt; }
     AVRational FrameRate() const { return m_rate; }
-    // The earliest start of the video and the carried streams, in the video
-    // stream's time base, or AV_NOPTS_VALUE when the input does not say.
-    int64_t Origin() const;
     // Frames the container announces, or 0 when it does not know.
     int64_t FrameCountHint() const { return m_countHint; }
     int64_t FramesRead() const { return m_frames; }

@@ -1,6 +1,7 @@
 #include "tools/timing.h"
 
 #include <algorithm>
+#include <cmath>
 
 extern "C" {
 #include <libavutil/avutil.h>
@@ -8,6 +9,17 @@ extern "C" {
 }
 
 namespace tarv {
+
+Timing MakeTiming(AVRational rate, AVRational timeBase, int64_t origin, double duration)
+{
+    Timing t{rate, timeBase, origin == AV_NOPTS_VALUE ? 0 : origin, AV_NOPTS_VALUE,
+             std::numeric_limits<int64_t>::max()};
+    if (duration > 0) {
+        t.frames = std::max<int64_t>(1, std::llround(duration * av_q2d(rate)));
+        t.end = t.origin + std::llround(duration / av_q2d(timeBase));
+    }
+    return t;
+}
 
 FrameSync::FrameSync(AVRational rate, AVRational timeBase, int64_t origin)
     : m_rate(rate), m_timeBase(timeBase), m_origin(origin)
@@ -39,7 +51,8 @@ int64_t FrameSync::Next(int64_t pts)
         m_started = true;
         m_first = pts;
         if (m_origin != AV_NOPTS_VALUE && pts > m_origin)
-            m_lead = av_rescale_q_rnd(pts - m_origin, m_timeBase, av_inv_q(m_rate), AV_ROUND_DOWN);
+            m_lead =
+                av_rescale_q_rnd(pts - m_origin, m_timeBase, av_inv_q(m_rate), AV_ROUND_NEAR_INF);
     }
     const int64_t period =
         pts == AV_NOPTS_VALUE ? (m_holding ? m_period + 1 : m_written) : Period(pts);

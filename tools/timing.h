@@ -16,11 +16,23 @@ extern "C" {
 
 namespace tarv {
 
+// An output's clock, in the video's time base: where it starts, where it
+// ends (AV_NOPTS_VALUE: with the input) and how many frames it may hold.
+struct Timing {
+    AVRational rate;
+    AVRational timeBase;
+    int64_t origin; // 0 when the input does not say
+    int64_t end;
+    int64_t frames;
+};
+// `duration` in seconds, 0 for all of the input.
+Timing MakeTiming(AVRational rate, AVRational timeBase, int64_t origin, double duration);
+
 class FrameSync {
 public:
     // `timeBase` is the timestamps'. `origin` is when the recording starts
     // (AV_NOPTS_VALUE: with the first frame); the first frame is repeated
-    // for each whole period it starts later.
+    // over the periods before it.
     FrameSync(AVRational rate, AVRational timeBase, int64_t origin);
 
     // At most `frames` output frames; Full() once they are all there.

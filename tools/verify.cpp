@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace tarv {
 namespace {
@@ -38,28 +39,42 @@ std::string FirstDifference(Variant v, int width, int height, const uint8_t* a, 
     return {};
 }
 
-// One carried audio stream, the original's and the encoded file's: the bytes
-// of their packets when it was copied (a container may trim decoded sound
-// where AVI cannot say so), else both decoded to interleaved samples.
+// One carried audio stream, the original's and the encoded file's. A copied
+// compressed stream is compared by the bytes of its packets (a container may
+// trim its decoded sound where AVI cannot say so); PCM, copied or decoded, by
+// its samples, the original's placed the way encode places them in the AVI.
 struct AudioPair {
-    int original, encoded; // stream indices
+    int original = 0, encoded = 0;    // stream indices
+    const AVStream* stream = nullptr; // the original's
     std::unique_ptr<PcmDecoder> decoders[2];
+    std::optional<SoundPlacer> placer;
     std::unique_ptr<SampleComparer> comparer;
+    int sampleBytes = 0; // PCM: bytes of one sample of all channels
+    uint8_t silence = 0;
+    int64_t end = AV_NOPTS_VALUE; // compressed: in the stream's time
 
-    void Add(int side, const AVPacket* packet)
+    void Add(int side, const uint8_t* data, int64_t pts, int64_t samples)
     {
-        if (!decoders[side]) {
-            if (packet != nullptr)
-                comparer->Add(side, packet->data, static_cast<size_t>(packet->size));
+        if (side == 1) {
+            comparer->Add(1, data, static_cast<size_t>(samples * sampleBytes));
             return;
         }
-        decoders[side]->Decode(packet, [&](AVFrame* f) {
-            comparer->Add(side, f->data[0],
-                          static_cast<size_t>(f->nb_samples) *
-                              static_cast<size_t>(f->ch_layout.nb_channels) *
-                              static_cast<size_t>(
-                                  av_get_bytes_per_sample(static_cast<AVSampleFormat>(f->format))));
-        });
+        const auto placed = placer->Place(pts, samples);
+        comparer->AddSilence(0, static_cast<size_t>(placed.silence * sampleBytes), silence);
+        comparer->Add(0, data, static_cast<size_t>(placed.keep * sampleBytes));
+    }
+    void Add(int side, const AVPacket* packet)
+    {
+        if (decoders[side]) {
+            decoders[side]->Decode(
+                packet, [&](AVFrame* f) { Add(side, f->data[0], f->pts, f->nb_samples); });
+        } else if (packet == nullptr) {
+        } else if (placer) {
+            Add(side, packet->data, packet->pts, packet->size / sampleBytes);
+        } else if (side == 1 || end == AV_NOPTS_VALUE || packet->pts == AV_NOPTS_VALUE ||
+                   packet->pts < end) {
+            comparer->Add(side, packet->data, static_cast<size_t>(packet->size));
+        }
     }
 };
 
@@ -94,34 +109,50 @@ int RunVerify(const Options& options)
                     encodedAudio.size(), originalName.c_str(), plan.audio.size());
         return kExitDiffers;
     }
+    const Timing timing = MakeTiming(encoded.FrameRate(), original.Stream()->time_base, plan.origin,
+                                     options.duration);
     std::vector<AudioPair> audio(plan.audio.size());
     std::vector<int> carried;
     for (size_t i = 0; i < audio.size(); ++i) {
         AudioPair& a = audio[i];
         a.original = plan.audio[i].stream;
         a.encoded = encodedAudio[i];
+        a.stream = original.Format()->streams[a.original];
         carried.push_back(a.original);
-        if (plan.audio[i].way == AudioWay::Copy) {
+        const AVCodecParameters* par = a.stream->codecpar;
+        int channels = par->ch_layout.nb_channels, rate = par->sample_rate;
+        if (plan.audio[i].way == AudioWay::Pcm) {
+            a.decoders[0] = std::make_unique<PcmDecoder>(originalName, a.stream);
+            a.decoders[1] =
+                std::make_unique<PcmDecoder>(encodedName, encoded.Format()->streams[a.encoded]);
+            const PcmDecoder& d = *a.decoders[1];
+            if (a.decoders[0]->Format() != d.Format() ||
+                a.decoders[0]->Channels() != d.Channels() ||
+                a.decoders[0]->Decoder()->sample_rate != d.Decoder()->sample_rate) {
+                std::printf("%s: audio stream %d does not hold the samples of %s's stream %d\n",
+                            encodedName.c_str(), a.encoded, originalName.c_str(), a.original);
+                return kExitDiffers;
+            }
+            channels = d.Channels();
+            rate = d.Decoder()->sample_rate;
+            a.sampleBytes = d.SampleBytes();
+            a.silence = d.Format() == AV_SAMPLE_FMT_U8 ? 0x80 : 0;
+        } else {
+            a.sampleBytes = rate > 0 ? PcmSampleBytes(par) : 0;
+            a.silence = par->codec_id == AV_CODEC_ID_PCM_U8 ? 0x80 : 0;
+        }
+        if (a.sampleBytes > 0) {
+            a.placer.emplace(rate, a.stream->time_base, timing.origin, timing.end, timing.timeBase);
+            a.comparer = std::make_unique<SampleComparer>(channels, a.sampleBytes / channels, rate);
+        } else {
+            if (timing.end != AV_NOPTS_VALUE)
+                a.end = av_rescale_q(timing.end, timing.timeBase, a.stream->time_base);
             a.comparer = std::make_unique<SampleComparer>(1, 1, 0);
-            continue;
         }
-        a.decoders[0] =
-            std::make_unique<PcmDecoder>(originalName, original.Format()->streams[a.original]);
-        a.decoders[1] =
-            std::make_unique<PcmDecoder>(encodedName, encoded.Format()->streams[a.encoded]);
-        const AVCodecContext* d = a.decoders[1]->Decoder();
-        if (a.decoders[0]->Format() != a.decoders[1]->Format() ||
-            a.decoders[0]->Decoder()->ch_layout.nb_channels != d->ch_layout.nb_channels ||
-            a.decoders[0]->Decoder()->sample_rate != d->sample_rate) {
-            std::printf("%s: audio stream %d does not hold the samples of %s's stream %d\n",
-                        encodedName.c_str(), a.encoded, originalName.c_str(), a.original);
-            return kExitDiffers;
-        }
-        a.comparer = std::make_unique<SampleComparer>(
-            d->ch_layout.nb_channels, av_get_bytes_per_sample(a.decoders[1]->Format()),
-            d->sample_rate);
     }
     original.Carry(carried);
+    if (timing.end != AV_NOPTS_VALUE)
+        original.StopAt(timing.end);
     auto addAudio = [&](int side, const AVPacket* packet) {
         for (AudioPair& a : audio)
             if ((side == 0 ? a.original : a.encoded) == packet->stream_index)
@@ -156,7 +187,8 @@ int RunVerify(const Options& options)
     Progress progress(options.quiet, "verify", encoded.FrameCountHint());
 
     // The original's frames as encode timed them: each one `copies` times.
-    FrameSync sync(encoded.FrameRate(), original.Stream()->time_base, original.Origin());
+    FrameSync sync(encoded.FrameRate(), timing.timeBase, plan.origin);
+    sync.Limit(timing.frames);
     Item item;
     FramePtr held = NewFrame(), current = NewFrame();
     int64_t copies = 0;

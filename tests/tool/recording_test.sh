@@ -91,6 +91,33 @@ if expect "aac: encode" 0 "stream 1 (aac audio) is decoded to PCM" \
     expect "aac: verify" 0 && expect_stdout "aac: verify" "2 audio streams sample for sample"
 fi
 
+# ---- Sound that starts late ---------------------------------------------------
+# AVI plays each stream from its start: 0.5 s of silence places late PCM, and
+# a late MP3 is decoded to PCM to be placed so. Both then end with the video.
+ffmpeg -v error -nostdin -f lavfi -i "testsrc2=size=96x64:rate=25:duration=2,format=yuyv422" \
+    -itsoffset 0.5 -f lavfi -i "sine=f=440:duration=1.5" -itsoffset 0.5 -f lavfi \
+    -i "sine=f=660:duration=1.5" -map 0 -map 1 -map 2 -c:v rawvideo -c:a:0 pcm_s16le \
+    -c:a:1 libmp3lame late.mkv
+run encode late.mkv late.avi
+if expect "late sound" 0 "stream 2 (mp3 audio) is decoded to PCM, exactly: it starts late"; then
+    for s in 0:a:0 0:a:1; do
+        got=$(ffmpeg -nostdin -i late.avi -map $s -f null - 2>&1 | grep -o 'time=[0-9:.]*' | tail -1)
+        case $got in time=00:00:01.9[6-9] | time=00:00:02.0*) ;;
+        *) fail "late sound: expected $s of late.avi to last 2 s with its lead of silence, got $got" ;;
+        esac
+    done
+    run verify late.mkv late.avi
+    expect "late sound: verify" 0
+fi
+
+# --duration cuts video and sound alike; verify is told the same.
+run encode sound.mkv cut.avi --duration 1.2
+expect "--duration" 0 && check_avi "--duration" cut.avi TRVY 96 64 25/1 30
+run verify sound.mkv cut.avi --duration 1.2
+expect "--duration: verify" 0
+run verify sound.mkv cut.avi
+expect "--duration: verify of the whole" 1 && expect_stdout "--duration: verify of the whole" "more frames"
+
 # ---- Variable frame rate -----------------------------------------------------
 # 20 frames at 25 fps, 20 at 50 fps, 10 at about 7 fps, and 2.6 s of sound:
 # frames are skipped and repeated to hold 25 fps, and the last frame still

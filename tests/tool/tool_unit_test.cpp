@@ -219,8 +219,8 @@ TEST(FrameSync, HoldsTheRateAgainstTheTimestamps)
         {"jitter within a period", 0, {0, 39, 81, 121}, none, {1, 1, 1, 1}, 0, 0},
         {"a gap repeats", 0, {0, 40, 200, 240}, none, {1, 4, 1, 1}, 3, 0},
         {"two in one period skip one", 0, {0, 40, 50, 80}, none, {1, 0, 1, 1}, 0, 1},
-        {"sound from 100 ms: two periods lead", 0, {100, 140}, none, {3, 1}, 2, 0},
-        {"a start less than a period late stays", 0, {30, 70}, none, {1, 1}, 0, 0},
+        {"sound from 90 ms: two periods lead", 0, {90, 130}, none, {3, 1}, 2, 0},
+        {"a start under half a period late stays", 0, {15, 55}, none, {1, 1}, 0, 0},
         {"the end stretches the last frame", 0, {0, 40}, 160, {1, 3}, 2, 0},
         {"no timestamps: one period each", none, {none, none, none}, none, {1, 1, 1}, 0, 0},
     };
