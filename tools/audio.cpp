@@ -128,14 +128,18 @@ StreamPlan PlanStreams(const std::string& file, const AVFormatContext* input, in
                               "has " + std::to_string(audioSeen) + " audio stream" +
                                   (audioSeen == 1 ? "" : "s") + ", no stream " +
                                   std::to_string(choice.only) + " for --audio"));
-    const AVStream* video = input->streams[videoStream];
-    if (video->start_time != AV_NOPTS_VALUE) {
+    // An input of sound alone starts with its earliest stream; one with
+    // video only when the video's start is known.
+    const AVStream* video = videoStream >= 0 ? input->streams[videoStream] : nullptr;
+    plan.timeBase = video != nullptr ? video->time_base : AVRational{1, AV_TIME_BASE};
+    if (video != nullptr)
         plan.origin = video->start_time;
+    if (video == nullptr || plan.origin != AV_NOPTS_VALUE)
         for (const AVStream* s : wanted)
-            if (s->start_time != AV_NOPTS_VALUE)
-                plan.origin = std::min(plan.origin,
-                                       av_rescale_q(s->start_time, s->time_base, video->time_base));
-    }
+            if (s->start_time != AV_NOPTS_VALUE) {
+                const int64_t start = av_rescale_q(s->start_time, s->time_base, plan.timeBase);
+                plan.origin = plan.origin == AV_NOPTS_VALUE ? start : std::min(plan.origin, start);
+            }
 
     for (const AVStream* s : wanted) {
         const AVCodecParameters* par = s->codecpar;
@@ -153,7 +157,7 @@ StreamPlan PlanStreams(const std::string& file, const AVFormatContext* input, in
         double late = 0;
         if (container == "avi" && plan.origin != AV_NOPTS_VALUE && s->start_time != AV_NOPTS_VALUE)
             late = av_q2d(s->time_base) * static_cast<double>(s->start_time) -
-                   av_q2d(video->time_base) * static_cast<double>(plan.origin);
+                   av_q2d(plan.timeBase) * static_cast<double>(plan.origin);
         const bool placeable = PcmSampleBytes(par) > 0 || late < kLateSeconds;
         const bool decodable = decode && avcodec_find_decoder(par->codec_id) != nullptr;
         if (copies && (placeable || !decodable)) {
@@ -293,6 +297,8 @@ struct AudioTracks::Track {
     PacketPtr packet = NewPacket();
     std::optional<SoundPlacer> placer; // PCM out: where its samples go
     int sampleBytes = 0;               // PCM out: bytes of one sample of all channels
+    std::vector<uint8_t> pending;      // PCM out: samples not yet written
+    int64_t pendingAt = 0;             // and where they start
     uint8_t silence = 0;
     int rate = 0;
 };
@@ -362,6 +368,11 @@ void AudioTracks::AddTo(AVFormatContext* output)
             throw std::bad_alloc();
         // The new container chooses its own tag for the codec.
         s->codecpar->codec_tag = 0;
+        if (t->sampleBytes > 0) {
+            // Devices leave these unset; AVI counts PCM time by them.
+            s->codecpar->block_align = t->sampleBytes;
+            s->codecpar->bit_rate = int64_t{8} * t->sampleBytes * t->rate;
+        }
         s->time_base = t->sampleBytes > 0 ? AVRational{1, t->rate} : t->input->time_base;
         av_dict_copy(&s->metadata, t->input->metadata, 0);
         s->disposition = t->input->disposition;
@@ -388,28 +399,41 @@ void AudioTracks::Send(AVFormatContext* output, const std::string& name, Track& 
 }
 
 void AudioTracks::WritePcm(AVFormatContext* output, const std::string& name, Track& t,
-                           const SoundPlacer::Placed& placed, const uint8_t* data)
+                           int64_t position, const uint8_t* data, int64_t samples)
 {
-    const AVRational time{1, t.rate};
-    auto raw = [&](int64_t position, int64_t samples, const uint8_t* bytes) {
-        if (samples <= 0)
-            return;
-        AVPacket* p = t.packet.get();
-        av_packet_unref(p);
-        if (av_new_packet(p, static_cast<int>(samples * t.sampleBytes)) < 0)
-            throw std::bad_alloc();
-        if (bytes != nullptr)
-            std::memcpy(p->data, bytes, static_cast<size_t>(p->size));
-        else
-            std::memset(p->data, t.silence, static_cast<size_t>(p->size));
-        p->pts = p->dts = position;
-        p->duration = samples;
-        p->flags = AV_PKT_FLAG_KEY;
-        Send(output, name, t, p, time);
-    };
-    raw(placed.position - placed.silence, placed.silence, nullptr);
+    if (samples <= 0)
+        return;
+    const auto sampleBytes = static_cast<size_t>(t.sampleBytes);
+    if (!t.pending.empty() &&
+        t.pendingAt + static_cast<int64_t>(t.pending.size() / sampleBytes) != position)
+        Flush(output, name, t);
+    if (t.pending.empty())
+        t.pendingAt = position;
+    const size_t bytes = static_cast<size_t>(samples) * sampleBytes;
     if (data != nullptr)
-        raw(placed.position, placed.keep, data);
+        t.pending.insert(t.pending.end(), data, data + bytes);
+    else
+        t.pending.insert(t.pending.end(), bytes, t.silence);
+    // Devices hand over a few samples at a time; AVI chunks of 10 ms or more
+    // keep its index small. Packets of files are longer and stay as they are.
+    if (t.pending.size() / sampleBytes >= static_cast<size_t>(t.rate / 100))
+        Flush(output, name, t);
+}
+
+void AudioTracks::Flush(AVFormatContext* output, const std::string& name, Track& t)
+{
+    if (t.pending.empty())
+        return;
+    AVPacket* p = t.packet.get();
+    av_packet_unref(p);
+    if (av_new_packet(p, static_cast<int>(t.pending.size())) < 0)
+        throw std::bad_alloc();
+    std::memcpy(p->data, t.pending.data(), t.pending.size());
+    p->pts = p->dts = t.pendingAt;
+    p->duration = static_cast<int64_t>(t.pending.size()) / t.sampleBytes;
+    p->flags = AV_PKT_FLAG_KEY;
+    t.pending.clear();
+    Send(output, name, t, p, AVRational{1, t.rate});
 }
 
 void AudioTracks::Write(AVFormatContext* output, const std::string& name, AVPacket* packet)
@@ -424,7 +448,8 @@ void AudioTracks::Write(AVFormatContext* output, const std::string& name, AVPack
     const AVRational tb = t.input->time_base;
     if (t.way == AudioWay::Copy && t.placer) {
         const auto placed = t.placer->Place(packet->pts, packet->size / t.sampleBytes);
-        WritePcm(output, name, t, placed, packet->data);
+        WritePcm(output, name, t, placed.position - placed.silence, nullptr, placed.silence);
+        WritePcm(output, name, t, placed.position, packet->data, placed.keep);
         av_packet_unref(packet);
         return;
     }
@@ -445,7 +470,7 @@ void AudioTracks::Write(AVFormatContext* output, const std::string& name, AVPack
     }
     t.decoder->Decode(packet, [&](AVFrame* frame) {
         const auto placed = t.placer->Place(frame->pts, frame->nb_samples);
-        WritePcm(output, name, t, placed, nullptr);
+        WritePcm(output, name, t, placed.position - placed.silence, nullptr, placed.silence);
         if (placed.keep == 0)
             return;
         frame->nb_samples = static_cast<int>(placed.keep);
@@ -461,7 +486,8 @@ void AudioTracks::Encode(AVFormatContext* output, const std::string& name, Track
     while (r >= 0) {
         r = avcodec_receive_packet(t.encoder.get(), t.packet.get());
         if (r >= 0)
-            Send(output, name, t, t.packet.get(), t.encoder->time_base);
+            WritePcm(output, name, t, t.packet->pts, t.packet->data,
+                     t.packet->size / t.sampleBytes);
     }
     if (r != AVERROR(EAGAIN) && r != AVERROR_EOF)
         throw ToolError(Where(name, -1, "cannot encode audio: " + AvError(r)));
@@ -475,7 +501,8 @@ void AudioTracks::Finish(AVFormatContext* output, const std::string& name)
         Track& track = *t;
         track.decoder->Decode(nullptr, [&](AVFrame* frame) {
             const auto placed = track.placer->Place(frame->pts, frame->nb_samples);
-            WritePcm(output, name, track, placed, nullptr);
+            WritePcm(output, name, track, placed.position - placed.silence, nullptr,
+                     placed.silence);
             if (placed.keep == 0)
                 return;
             frame->nb_samples = static_cast<int>(placed.keep);
@@ -484,6 +511,8 @@ void AudioTracks::Finish(AVFormatContext* output, const std::string& name)
         });
         Encode(output, name, track, nullptr);
     }
+    for (auto& t : m_tracks)
+        Flush(output, name, *t);
 }
 
 // ---- SampleComparer ---------------------------------------------------------

@@ -39,14 +39,16 @@ struct AudioPlan {
 struct StreamPlan {
     std::vector<AudioPlan> audio;
     // The recording's start, the earliest of the video and the carried
-    // streams, in the video's time base; AV_NOPTS_VALUE when unknown.
+    // streams, in `timeBase` (the video's); AV_NOPTS_VALUE when unknown.
     int64_t origin = AV_NOPTS_VALUE;
+    AVRational timeBase{1, AV_TIME_BASE};
     // What is decoded or not carried, one message per stream, for stderr.
     std::vector<std::string> notes;
 };
 
 // The audio of `input` that `output` gets. `decode` allows decoding to PCM
-// (encode into AVI); without it streams are copied or left out.
+// (encode into AVI); without it streams are copied or left out. `videoStream`
+// is -1 for an input of sound.
 StreamPlan PlanStreams(const std::string& file, const AVFormatContext* input, int videoStream,
                        const AVOutputFormat* output, const AudioChoice& choice, bool decode);
 
@@ -124,10 +126,11 @@ private:
     struct Track;
     void Send(AVFormatContext* output, const std::string& name, Track& t, AVPacket* packet,
               AVRational timeBase);
-    // The silence before placed samples, then, given `data`, the samples as
-    // they are (PCM copies).
-    void WritePcm(AVFormatContext* output, const std::string& name, Track& t,
-                  const SoundPlacer::Placed& placed, const uint8_t* data);
+    // PCM samples (null `data`: silence) at `position`, gathered into
+    // packets of 10 ms or more.
+    void WritePcm(AVFormatContext* output, const std::string& name, Track& t, int64_t position,
+                  const uint8_t* data, int64_t samples);
+    void Flush(AVFormatContext* output, const std::string& name, Track& t);
     // A decoded frame into PCM packets; null flushes the encoder.
     void Encode(AVFormatContext* output, const std::string& name, Track& t, AVFrame* frame);
     std::string m_file;

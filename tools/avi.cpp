@@ -5,8 +5,8 @@
 namespace tarv {
 
 AviWriter::AviWriter(const std::string& path, const std::string& name, Variant v, int width,
-                     int height, AVRational rate, AudioTracks& audio)
-    : m_name(name), m_audio(audio), m_packet(NewPacket()), m_rate(rate)
+                     int height, AVRational rate, std::vector<AudioTracks*> audio)
+    : m_name(name), m_audio(std::move(audio)), m_packet(NewPacket()), m_rate(rate)
 {
     m_format = NewOutput(name, path, av_guess_format("avi", nullptr, nullptr));
     AVStream* stream = avformat_new_stream(m_format.get(), nullptr);
@@ -22,7 +22,8 @@ AviWriter::AviWriter(const std::string& path, const std::string& name, Variant v
     stream->time_base = av_inv_q(rate);
     stream->avg_frame_rate = rate;
     stream->r_frame_rate = rate;
-    m_audio.AddTo(m_format.get());
+    for (AudioTracks* tracks : m_audio)
+        tracks->AddTo(m_format.get());
     StartOutput(m_format.get(), name, path);
 }
 
@@ -46,7 +47,8 @@ void AviWriter::Write(const std::vector<uint8_t>& payload)
 
 void AviWriter::Finish()
 {
-    m_audio.Finish(m_format.get(), m_name);
+    for (AudioTracks* tracks : m_audio)
+        tracks->Finish(m_format.get(), m_name);
     FinishOutput(m_format.get(), m_name);
 }
 

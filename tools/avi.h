@@ -15,18 +15,22 @@ namespace tarv {
 class AviWriter {
 public:
     // Bytes go to `path`; messages name `name`, the file the user asked for.
+    // `audio` holds the tracks of each input, in order.
     AviWriter(const std::string& path, const std::string& name, Variant v, int width, int height,
-              AVRational rate, AudioTracks& audio);
+              AVRational rate, std::vector<AudioTracks*> audio);
     ~AviWriter();
     void Write(const std::vector<uint8_t>& payload);
-    // A packet of an input stream the tracks carry.
-    void WriteAudio(AVPacket* packet) { m_audio.Write(m_format.get(), m_name, packet); }
+    // A packet of a stream input `input`'s tracks carry.
+    void WriteAudio(size_t input, AVPacket* packet)
+    {
+        m_audio[input]->Write(m_format.get(), m_name, packet);
+    }
     void Finish();
     int64_t Bytes() const { return m_bytes; }
 
 private:
     std::string m_name;
-    AudioTracks& m_audio;
+    std::vector<AudioTracks*> m_audio;
     FormatPtr m_format;
     PacketPtr m_packet;
     AVRational m_rate;

@@ -22,32 +22,53 @@ size_t ItemBytes(const Item& item)
 
 } // namespace
 
-LiveSource::LiveSource(MediaReader& reader, size_t maxBytes)
-    : m_reader(reader), m_maxBytes(maxBytes), m_thread([this] { Run(); })
+LiveSource::LiveSource(std::vector<MediaReader*> readers, size_t maxBytes)
+    : m_readers(std::move(readers)), m_maxBytes(maxBytes), m_running(m_readers.size())
 {
+    for (size_t i = 0; i < m_readers.size(); ++i)
+        m_threads.emplace_back([this, i] { Run(i); });
 }
 
 LiveSource::~LiveSource()
 {
     Stop();
-    m_thread.join();
+    for (std::thread& t : m_threads)
+        t.join();
 }
 
-void LiveSource::Run()
+void LiveSource::Stop()
 {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    for (MediaReader* r : m_readers)
+        r->Stop();
+    m_room.notify_all();
+}
+
+void LiveSource::Run(size_t input)
+{
+    MediaReader& reader = *m_readers[input];
     Item item;
+    bool failed = false;
     try {
-        while (m_reader.Next(item)) {
+        while (reader.Next(item)) {
             const size_t bytes = ItemBytes(item);
             const bool video = item.kind == Item::Kind::Video;
-            std::lock_guard lock(m_mutex);
+            std::unique_lock lock(m_mutex);
             m_counts.frames += video ? 1 : 0;
             // A dropped frame is covered by repeating the one before; a
             // dropped sound packet would shift all later sound, so sound has
             // an allowance of its own, minutes long.
             size_t& queued = video ? m_videoBytes : m_soundBytes;
             const size_t bound = video ? m_maxBytes - m_maxBytes / 8 : m_maxBytes / 8;
-            if (!m_queue.empty() && queued + bytes > bound) {
+            auto full = [&] { return !m_queue.empty() && queued + bytes > bound; };
+            if (!reader.Live())
+                m_room.wait(lock, [&] { return !full() || m_stopping; });
+            if (m_stopping && !reader.Live())
+                break;
+            if (full()) {
                 ++(video ? m_counts.droppedFrames : m_counts.droppedPackets);
                 continue;
             }
@@ -55,17 +76,28 @@ void LiveSource::Run()
             m_queue.emplace_back();
             Item& last = m_queue.back();
             last.kind = item.kind;
+            last.input = input;
             av_frame_move_ref(last.frame.get(), item.frame.get());
             av_packet_move_ref(last.packet.get(), item.packet.get());
             m_counts.peakBytes = std::max(m_counts.peakBytes, m_videoBytes + m_soundBytes);
             m_ready.notify_all();
         }
     } catch (...) {
+        failed = true;
         std::lock_guard lock(m_mutex);
-        m_error = std::current_exception();
+        if (!m_error)
+            m_error = std::current_exception();
     }
+    // An error ends every input; the video's end ends the devices, which
+    // would go on forever, while files end by themselves.
+    if (failed)
+        Stop();
+    else if (input == 0)
+        for (MediaReader* r : m_readers)
+            if (r->Live())
+                r->Stop();
     std::lock_guard lock(m_mutex);
-    m_ended = true;
+    --m_running;
     m_ready.notify_all();
 }
 
@@ -74,29 +106,33 @@ bool LiveSource::Next(Item& item)
     std::unique_lock lock(m_mutex);
     // A device may have nothing for a long while: the stop check still runs.
     while (!m_ready.wait_for(lock, std::chrono::milliseconds(100),
-                             [&] { return !m_queue.empty() || m_ended; }))
-        if (m_stopCheck && m_stopCheck())
+                             [&] { return !m_queue.empty() || m_running == 0; }))
+        if (m_stopCheck && m_stopCheck()) {
+            lock.unlock();
             Stop();
-    if (m_queue.empty()) {
-        if (m_error)
-            std::rethrow_exception(m_error);
+            lock.lock();
+        }
+    if (m_error)
+        std::rethrow_exception(m_error);
+    if (m_queue.empty())
         return false;
-    }
     Item& front = m_queue.front();
     (front.kind == Item::Kind::Video ? m_videoBytes : m_soundBytes) -= ItemBytes(front);
     item.kind = front.kind;
+    item.input = front.input;
     av_frame_unref(item.frame.get());
     av_packet_unref(item.packet.get());
     av_frame_move_ref(item.frame.get(), front.frame.get());
     av_packet_move_ref(item.packet.get(), front.packet.get());
     m_queue.pop_front();
+    m_room.notify_all();
     return true;
 }
 
 void LiveSource::WaitForEnd()
 {
     std::unique_lock lock(m_mutex);
-    m_ready.wait(lock, [&] { return m_ended; });
+    m_ready.wait(lock, [&] { return m_running == 0; });
 }
 
 LiveSource::Counts LiveSource::GetCounts() const

@@ -11,15 +11,19 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace tarv {
 
-// Items wait in a queue bounded by their bytes (7/8 for frames, 1/8 for
-// sound). When encoding falls behind and the queue is full, new items are
-// dropped and counted: memory stays bounded and nothing is lost unannounced.
+// Inputs read on a thread each, their items in one queue bounded by their
+// bytes (7/8 for frames, 1/8 for sound), tagged with the input's index. When
+// encoding falls behind and the queue is full, a live input's new items are
+// dropped and counted: memory stays bounded and nothing is lost unannounced;
+// a file waits for room instead. The first input holds the video, and its
+// end ends the live others.
 class LiveSource : public Source {
 public:
-    LiveSource(MediaReader& reader, size_t maxBytes);
+    LiveSource(std::vector<MediaReader*> readers, size_t maxBytes);
     ~LiveSource() override;
     LiveSource(const LiveSource&) = delete;
     LiveSource& operator=(const LiveSource&) = delete;
@@ -28,10 +32,10 @@ public:
     // queued item is delivered. Rethrows the reading thread's error.
     bool Next(Item& item) override;
     // Ends the capture; items already queued still come.
-    void Stop() { m_reader.Stop(); }
+    void Stop();
     // Asked while Next() waits: true ends the capture (Ctrl-C, a key).
     void SetStopCheck(std::function<bool()> check) { m_stopCheck = std::move(check); }
-    // Waits until the reading thread has ended.
+    // Waits until every reading thread has ended.
     void WaitForEnd();
 
     struct Counts {
@@ -43,19 +47,20 @@ public:
     Counts GetCounts() const;
 
 private:
-    void Run();
+    void Run(size_t input);
 
-    MediaReader& m_reader;
+    std::vector<MediaReader*> m_readers;
     const size_t m_maxBytes;
     mutable std::mutex m_mutex;
-    std::condition_variable m_ready;
+    std::condition_variable m_ready, m_room;
     std::deque<Item> m_queue;
     size_t m_videoBytes = 0, m_soundBytes = 0;
     std::function<bool()> m_stopCheck;
-    bool m_ended = false;
+    size_t m_running;
+    bool m_stopping = false;
     std::exception_ptr m_error;
     Counts m_counts;
-    std::thread m_thread;
+    std::vector<std::thread> m_threads;
 };
 
 // `q` typed on the terminal, read without waiting for Enter. Only when

@@ -14,11 +14,6 @@ int ThreadCount(int requested)
     return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
-InputSpec FirstInput(const Options& options)
-{
-    return InputSpec{options.files[0], options.inputFormat, options.inputOptions};
-}
-
 void Warn(const std::string& text)
 {
     std::fprintf(stderr, "tarv: warning: %s\n", text.c_str());

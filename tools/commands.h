@@ -20,9 +20,9 @@ inline constexpr int kExitUsage = 64;
 
 struct Options {
     std::vector<std::string> files;
-    // How to open the first file: a device or source format and its options.
-    std::string inputFormat;
-    std::vector<std::pair<std::string, std::string>> inputOptions;
+    // How to open each file: a device or source format and its options, as
+    // given before the file's name.
+    std::vector<InputSpec> inputs;
     AudioChoice audio;
     std::optional<AVRational> rate; // encode: output frame rate
     double duration = 0;            // encode: seconds to keep, 0 for all
@@ -37,7 +37,10 @@ struct Options {
 // Worker threads for `requested` (0 means one per processor).
 int ThreadCount(int requested);
 // The first file, opened as the options say.
-InputSpec FirstInput(const Options& options);
+inline const InputSpec& FirstInput(const Options& options)
+{
+    return options.inputs[0];
+}
 
 int RunEncode(const Options& options);
 int RunDecode(const Options& options);

@@ -10,6 +10,7 @@
 #include "tools/reader.h"
 #include "tools/timing.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -53,8 +54,12 @@ std::string RateText(AVRational rate)
 int RunEncode(const Options& options)
 {
     const std::string& in = options.files[0];
-    const std::string& name = options.files[1];
-    MediaReader reader(FirstInput(options));
+    const std::string& name = options.files.back();
+    // The video, and its sound, from the first input; sound alone from others.
+    std::vector<std::unique_ptr<MediaReader>> readers;
+    for (size_t i = 0; i + 1 < options.inputs.size(); ++i)
+        readers.push_back(std::make_unique<MediaReader>(options.inputs[i], i == 0));
+    MediaReader& reader = *readers[0];
     const int width = reader.Width(), height = reader.Height();
     const Variant v =
         options.codec.value_or(IsRgb(reader.PixelFormat()) ? Variant::Rgb24 : Variant::Yuy2);
@@ -72,26 +77,54 @@ int RunEncode(const Options& options)
     if (samples > kAlwaysCodedSamples)
         Warn(in + ": " + tooLarge + "; frames with much detail will fail");
 
-    const StreamPlan plan =
-        PlanStreams(in, reader.Format(), reader.StreamIndex(),
-                    av_guess_format("avi", nullptr, nullptr), options.audio, true);
-    for (const std::string& note : plan.notes)
-        Note(note);
-    AudioTracks audio(in, reader.Format(), plan);
-    reader.Carry(audio.Streams());
-
-    // One clock for every stream: the earliest start is the output's 0.
+    // Each input runs on its own clock from its earliest start (the video's
+    // input: the earliest of its video and sound), as ffmpeg aligns inputs.
     const AVRational rate = options.rate.value_or(reader.FrameRate());
+    std::vector<StreamPlan> plans;
+    std::vector<AudioTracks> audio;
+    audio.reserve(readers.size());
+    int audioSeen = 0;
+    for (size_t i = 0; i < readers.size(); ++i) {
+        MediaReader& r = *readers[i];
+        const AVFormatContext* format = r.Format();
+        const int count = static_cast<int>(std::count_if(
+            format->streams, format->streams + format->nb_streams,
+            [](const AVStream* s) { return s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO; }));
+        // --audio N counts the audio streams of all inputs.
+        AudioChoice choice = options.audio;
+        if (choice.only != 0 && (choice.only <= audioSeen || choice.only > audioSeen + count))
+            choice = AudioChoice{true, 0};
+        else if (choice.only != 0)
+            choice.only -= audioSeen;
+        audioSeen += count;
+        plans.push_back(PlanStreams(r.Path(), format, i == 0 ? r.StreamIndex() : -1,
+                                    av_guess_format("avi", nullptr, nullptr), choice, true));
+        for (const std::string& note : plans.back().notes)
+            Note(note);
+        audio.emplace_back(r.Path(), format, plans.back());
+        r.Carry(audio.back().Streams());
+        const Timing t =
+            MakeTiming(rate, plans.back().timeBase, plans.back().origin, options.duration);
+        audio.back().SetTiming(t.origin, t.end, t.timeBase);
+        if (t.end != AV_NOPTS_VALUE)
+            r.StopAt(t.end, t.timeBase);
+    }
+    if (options.audio.only > audioSeen)
+        throw ToolError(Where(readers.size() == 1 ? in : "the inputs", -1,
+                              (readers.size() == 1 ? "has " : "have ") + std::to_string(audioSeen) +
+                                  " audio streams, no stream " +
+                                  std::to_string(options.audio.only) + " for --audio"));
     const Timing timing =
-        MakeTiming(rate, reader.Stream()->time_base, plan.origin, options.duration);
-    FrameSync sync(rate, timing.timeBase, plan.origin);
+        MakeTiming(rate, reader.Stream()->time_base, plans[0].origin, options.duration);
+    FrameSync sync(rate, timing.timeBase, plans[0].origin);
     sync.Limit(timing.frames);
-    audio.SetTiming(timing.origin, timing.end, timing.timeBase);
-    if (timing.end != AV_NOPTS_VALUE)
-        reader.StopAt(timing.end);
 
-    OutputFile out(name, {in}, options.overwrite);
-    AviWriter writer(out.WritePath(), name, v, width, height, rate, audio);
+    std::vector<std::string> inputs(options.files.begin(), options.files.end() - 1);
+    std::vector<AudioTracks*> tracks;
+    for (AudioTracks& a : audio)
+        tracks.push_back(&a);
+    OutputFile out(name, inputs, options.overwrite);
+    AviWriter writer(out.WritePath(), name, v, width, height, rate, tracks);
     const int threads = ThreadCount(options.threads);
 
     struct Slot {
@@ -120,16 +153,23 @@ int RunEncode(const Options& options)
     };
     OrderedWorkers<Slot> workers(threads, work);
 
-    // A live source is read on its own thread and ends when asked; a file is
-    // read here and an interrupt abandons it.
+    // Live sources, and several inputs, are read on threads of their own. A
+    // capture ends when asked and keeps its file; an interrupt abandons files.
+    const bool capture =
+        std::any_of(readers.begin(), readers.end(), [](const auto& r) { return r->Live(); });
     std::unique_ptr<LiveSource> live;
-    if (reader.Live())
-        live = std::make_unique<LiveSource>(reader, kCaptureQueueBytes);
+    if (capture || readers.size() > 1) {
+        std::vector<MediaReader*> all;
+        for (const auto& r : readers)
+            all.push_back(r.get());
+        live = std::make_unique<LiveSource>(all, kCaptureQueueBytes);
+    }
     Source& source = live ? static_cast<Source&>(*live) : reader;
-    QuitKey quit(live != nullptr && in != kStandardStream);
+    QuitKey quit(capture &&
+                 std::find(inputs.begin(), inputs.end(), kStandardStream) == inputs.end());
     if (live)
         live->SetStopCheck([&] { return Interrupted() || quit.Pressed(); });
-    if (live && !options.quiet)
+    if (capture && !options.quiet)
         Note(in + ": capturing" +
              (options.duration > 0 ? " for " + Clock(options.duration)
                                    : std::string(": Ctrl-C or q ends it")));
@@ -143,7 +183,7 @@ int RunEncode(const Options& options)
             if (live && (Interrupted() || quit.Pressed()))
                 live->Stop();
             const bool got = source.Next(item);
-            if (!live && Interrupted())
+            if (!capture && Interrupted())
                 throw ToolError(Where(in, frames, "interrupted"));
             int64_t copies = 0;
             if (!got) {
@@ -154,7 +194,7 @@ int RunEncode(const Options& options)
                                          ? held->pts + held->pkt_duration
                                          : AV_NOPTS_VALUE);
             } else if (item.kind == Item::Kind::Packet) {
-                writer.WriteAudio(item.packet.get());
+                writer.WriteAudio(item.input, item.packet.get());
                 continue;
             } else {
                 const AVFrame* f = item.frame.get();
@@ -180,7 +220,7 @@ int RunEncode(const Options& options)
         return false;
     };
 
-    Progress progress(options.quiet, live ? "capture" : "encode",
+    Progress progress(options.quiet, capture ? "capture" : "encode",
                       options.duration > 0 ? timing.frames : reader.FrameCountHint());
     const auto start = std::chrono::steady_clock::now();
     const auto frameBytes = static_cast<int64_t>(FrameBytes(v, width, height));
@@ -190,7 +230,7 @@ int RunEncode(const Options& options)
             writer.Write(s.payload);
         written += s.copies;
         std::string extra;
-        if (live && progress.Shown()) {
+        if (capture && progress.Shown()) {
             const LiveSource::Counts c = live->GetCounts();
             const double seconds = Seconds(start);
             char text[160];
@@ -211,7 +251,7 @@ int RunEncode(const Options& options)
     out.Commit();
     progress.Finish();
 
-    if (live) {
+    if (capture) {
         const LiveSource::Counts c = live->GetCounts();
         if (c.droppedFrames > 0 || c.droppedPackets > 0)
             Warn(in + ": encoding fell behind the capture: " + std::to_string(c.droppedFrames) +

@@ -10,6 +10,7 @@
 #include <functional>
 #include <new>
 #include <string_view>
+#include <utility>
 
 extern "C" {
 #include <libavutil/log.h>
@@ -33,10 +34,10 @@ constexpr char kCommon[] =
     "  -h, --help     this text\n";
 
 const Command kCommands[] = {
-    {"encode", 2, 2, RunEncode,
-     "usage: tarv encode IN OUT.avi [--codec yuy2|rgb24] [--rate R] [--duration T]\n"
-     "                  [--audio N | --no-audio] [--input-format F [--input-option K=V]...]\n"
-     "                  [-y] [--threads N] [--quiet]\n"
+    {"encode", 2, 9, RunEncode,
+     "usage: tarv encode [INPUT OPTIONS] IN [[INPUT OPTIONS] SOUND_IN...] OUT.avi\n"
+     "                  [--codec yuy2|rgb24] [--rate R] [--duration T]\n"
+     "                  [--audio N | --no-audio] [-y] [--threads N] [--quiet]\n"
      "\n"
      "Compresses every frame of IN, any recording or image sequence FFmpeg reads\n"
      "(img%04d.png for numbered images), into an AVI file of Tarv key frames, with\n"
@@ -52,16 +53,19 @@ const Command kCommands[] = {
      "or skipped to stay in time with the sound, and the counts are reported.\n"
      "\n"
      "IN may be - for standard input, or, with --input-format, a capture device\n"
-     "or source: x11grab (:0.0), v4l2 (/dev/video0), pulse or alsa (default),\n"
-     "lavfi (a filter graph). A capture runs until Ctrl-C, q or --duration, and\n"
-     "keeps its file. OUT.avi appears only when complete; it cannot be a pipe.\n"
+     "or source: x11grab (:0.0), v4l2 (/dev/video0), lavfi (a filter graph).\n"
+     "Each SOUND_IN adds its audio streams, each on its own clock from its start:\n"
+     "a file, or a device such as pulse or alsa (default) with --input-format.\n"
+     "A capture runs until Ctrl-C, q or --duration, and keeps its file. OUT.avi\n"
+     "appears only when complete; it cannot be a pipe.\n"
      "\n"
      "  --codec C      yuy2 or rgb24\n"
      "  --rate R       output frames a second (30, 30000/1001, ntsc; default IN's)\n"
      "  --duration T   stop after T seconds of IN (seconds, or [hh:]mm:ss)\n"
-     "  --audio N      carry IN's Nth audio stream only (from 1)\n"
+     "  --audio N      carry the Nth audio stream only (from 1, counting all inputs)\n"
      "  --no-audio     carry no sound\n"
-     "  --input-format F       read IN with FFmpeg's input format or device F\n"
+     "input options, before the input they open:\n"
+     "  --input-format F       read it with FFmpeg's input format or device F\n"
      "  --input-option K=V     an option of that input (repeatable), as ffmpeg's\n"
      "                         -K V before -i: framerate=30, video_size=1920x1080\n"
      "  -y, --overwrite  replace OUT.avi if it exists (never when it is IN)\n"},
@@ -167,6 +171,7 @@ int Main(int argc, char** argv)
         return UsageError("unknown command '" + std::string(name) + "'");
 
     Options options;
+    InputSpec next; // the input options given so far for the next file
     for (int i = 2; i < argc; ++i) {
         const std::string_view arg = argv[i];
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -221,33 +226,41 @@ int Main(int argc, char** argv)
             const char* v = value();
             if (v == nullptr)
                 return UsageError("--input-format needs a value");
-            options.inputFormat = v;
+            next.format = v;
         } else if (arg == "--input-option" && (name == "encode" || name == "verify")) {
             const char* v = value();
             const char* equals = v ? std::strchr(v, '=') : nullptr;
             if (equals == nullptr || equals == v)
                 return UsageError("--input-option takes KEY=VALUE");
-            options.inputOptions.emplace_back(std::string(v, equals), equals + 1);
+            next.options.emplace_back(std::string(v, equals), equals + 1);
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError("unknown option '" + std::string(arg) + "' for " + std::string(name));
         } else {
             options.files.emplace_back(arg);
+            next.path = arg;
+            options.inputs.push_back(std::exchange(next, InputSpec{}));
         }
     }
+    // --input-format and --input-option belong to the input named after them.
+    if (!next.format.empty() || !next.options.empty() ||
+        (name == "encode" && options.inputs.size() > 1 &&
+         (!options.inputs.back().format.empty() || !options.inputs.back().options.empty())))
+        return UsageError("--input-format and --input-option go before the input they open");
     const int files = static_cast<int>(options.files.size());
     if (files < command->minFiles || files > command->maxFiles)
         return UsageError("wrong number of files for " + std::string(name) + " (tarv " +
                           std::string(name) + " --help)");
 
-    if (name == "encode" && options.files[1] == kStandardStream)
+    if (name == "encode" && options.files.back() == kStandardStream)
         return UsageError("an AVI cannot be written to a pipe (its index needs seeking): "
                           "give OUT.avi a file name");
     if (name == "decode" && options.files[1] == kStandardStream && options.output.format.empty())
         return UsageError("decoding to standard output (-) needs --format");
     if (options.audio.none && options.audio.only != 0)
         return UsageError("--audio and --no-audio exclude each other");
-    if (!options.inputOptions.empty() && options.inputFormat.empty())
-        return UsageError("--input-option needs --input-format");
+    for (const InputSpec& input : options.inputs)
+        if (!input.options.empty() && input.format.empty())
+            return UsageError("--input-option needs --input-format");
 
     av_log_set_level(AV_LOG_ERROR);
     CatchInterrupts();

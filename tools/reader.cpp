@@ -14,11 +14,15 @@ int MediaReader::StopRequested(void* reader)
     return static_cast<MediaReader*>(reader)->m_stop || Interrupted() ? 1 : 0;
 }
 
-MediaReader::MediaReader(const InputSpec& input) : m_path(input.path)
+MediaReader::MediaReader(const InputSpec& input, bool video) : m_path(input.path)
 {
     m_format = OpenInput(input, &StopRequested, this);
     AVFormatContext* context = m_format.get();
     m_live = IsLive(context);
+    if (!video) {
+        m_videoDone = true;
+        return;
+    }
     const AVCodec* codec = nullptr;
     m_stream = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
     if (m_stream == AVERROR_STREAM_NOT_FOUND)
@@ -45,12 +49,14 @@ MediaReader::~MediaReader() = default;
 bool MediaReader::Receive(Item& item)
 {
     av_frame_unref(item.frame.get());
+    if (!m_decoder)
+        return false;
     const int r = avcodec_receive_frame(m_decoder.get(), item.frame.get());
     if (r == 0) {
         item.kind = Item::Kind::Video;
         item.frame->pts = item.frame->best_effort_timestamp;
         if (m_stopAt != AV_NOPTS_VALUE && item.frame->pts != AV_NOPTS_VALUE &&
-            item.frame->pts >= m_stopAt) {
+            av_compare_ts(item.frame->pts, Stream()->time_base, m_stopAt, m_stopTime) >= 0) {
             m_videoDone = true;
             if (m_pending.empty())
                 Stop();
@@ -68,15 +74,14 @@ bool MediaReader::PastStop(const AVPacket* packet)
 {
     if (m_stopAt == AV_NOPTS_VALUE || packet->pts == AV_NOPTS_VALUE)
         return false;
-    const AVStream* s = m_format->streams[packet->stream_index];
-    const int64_t end = av_rescale_q(m_stopAt, Stream()->time_base, s->time_base);
-    if (packet->pts < end)
+    const AVRational tb = m_format->streams[packet->stream_index]->time_base;
+    if (av_compare_ts(packet->pts, tb, m_stopAt, m_stopTime) < 0)
         return false;
     std::erase(m_pending, packet->stream_index);
     // Streams lag each other by a second or so in a file; one far past the
     // end means the others have stopped.
-    const int64_t margin = av_rescale_q(2, AVRational{1, 1}, s->time_base);
-    if ((m_videoDone && m_pending.empty()) || packet->pts >= end + margin)
+    const int64_t late = m_stopAt + av_rescale_q(2, AVRational{1, 1}, m_stopTime);
+    if ((m_videoDone && m_pending.empty()) || av_compare_ts(packet->pts, tb, late, m_stopTime) >= 0)
         Stop();
     return true;
 }
@@ -99,12 +104,13 @@ bool MediaReader::Next(Item& item)
         }
         if (r == AVERROR_EOF || (r == AVERROR_EXIT && StopRequested(this))) {
             m_draining = true;
-            avcodec_send_packet(m_decoder.get(), nullptr);
+            if (m_decoder)
+                avcodec_send_packet(m_decoder.get(), nullptr);
             continue;
         }
         if (r < 0)
             throw ToolError(Where(m_path, m_frames, "cannot read: " + AvError(r)));
-        if (packet->stream_index == m_stream) {
+        if (m_stream >= 0 && packet->stream_index == m_stream) {
             if (m_videoDone)
                 continue;
             const int s = avcodec_send_packet(m_decoder.get(), packet);

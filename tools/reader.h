@@ -15,6 +15,7 @@ namespace tarv {
 struct Item {
     enum class Kind { Video, Packet };
     Kind kind = Kind::Video;
+    size_t input = 0; // which of several inputs it came from
     FramePtr frame = NewFrame();
     PacketPtr packet = NewPacket();
 };
@@ -28,10 +29,10 @@ public:
 
 // The first video stream of any input FFmpeg reads (image sequences, pipes,
 // capture devices), decoded, with the packets of the streams it is told to
-// carry.
+// carry. Without `video`, only those packets: an input of sound.
 class MediaReader : public Source {
 public:
-    explicit MediaReader(const InputSpec& input);
+    explicit MediaReader(const InputSpec& input, bool video = true);
     ~MediaReader() override;
 
     bool Next(Item& item) override;
@@ -40,12 +41,13 @@ public:
     // Ends reading from any thread: a read that waits gives up, and Next()
     // returns false. Interrupts (Ctrl-C) do the same.
     void Stop() { m_stop = true; }
-    // Reading ends at `pts` (the video's time base): frames from then on are
-    // left out, and reading stops once every carried stream has got there.
-    void StopAt(int64_t pts) { m_stopAt = pts; }
+    // Reading ends at `pts`: frames from then on are left out, and reading
+    // stops once every carried stream has got there.
+    void StopAt(int64_t pts, AVRational timeBase) { m_stopAt = pts, m_stopTime = timeBase; }
 
     const std::string& Path() const { return m_path; }
     const AVFormatContext* Format() const { return m_format.get(); }
+    // The video stream, and what is known of it; not for an input of sound.
     const AVStream* Stream() const { return m_format->streams[m_stream]; }
     int StreamIndex() const { return m_stream; }
     bool Live() const { return m_live; }
@@ -69,6 +71,7 @@ private:
     CodecPtr m_decoder;
     std::vector<int> m_carried;
     int64_t m_stopAt = AV_NOPTS_VALUE;
+    AVRational m_stopTime{1, 1};
     bool m_videoDone = false;
     std::vector<int> m_pending; // carried streams not yet at m_stopAt
     int m_stream = -1;

@@ -152,7 +152,7 @@ int RunVerify(const Options& options)
     }
     original.Carry(carried);
     if (timing.end != AV_NOPTS_VALUE)
-        original.StopAt(timing.end);
+        original.StopAt(timing.end, timing.timeBase);
     auto addAudio = [&](int side, const AVPacket* packet) {
         for (AudioPair& a : audio)
             if ((side == 0 ? a.original : a.encoded) == packet->stream_index)

@@ -91,6 +91,30 @@ if expect "aac: encode" 0 "stream 1 (aac audio) is decoded to PCM" \
     expect "aac: verify" 0 && expect_stdout "aac: verify" "2 audio streams sample for sample"
 fi
 
+# ---- Sound from another input --------------------------------------------------
+# A second input gives its sound, each input on its own clock: a file's
+# samples come through unchanged (AVI reading cuts them into other packets),
+# and ALSA's "null" device (silence, as a microphone would give sound) fills a
+# 2 s capture beside a lavfi screen.
+ffmpeg -v error -nostdin -f lavfi -i sine=f=500:duration=2 -c:a pcm_s16le tone.wav
+run encode sound.mkv tone.wav --audio 3 two_inputs.avi
+if expect "second input" 0 && [ "$(codecs two_inputs.avi)" = "unknown pcm_s16le" ]; then
+    sound_bytes() { ffmpeg -v error -nostdin -i "$1" -map 0:a -c copy -f data - | md5sum; }
+    [ "$(sound_bytes tone.wav)" = "$(sound_bytes two_inputs.avi)" ] ||
+        fail "second input: expected the samples of tone.wav"
+else
+    fail "second input: expected tone.wav's sound alone, got $(codecs two_inputs.avi)"
+fi
+run encode --input-format lavfi "testsrc2=size=96x64:rate=25,realtime" \
+    --input-format alsa null --duration 2 alsa.avi
+if expect "alsa capture" 0; then
+    bytes=$(ffprobe -v error -select_streams a -show_entries packet=size -of csv=p=0 alsa.avi |
+        awk '{ n += $1 } END { print n }')
+    [ "$(codecs alsa.avi)" = "unknown pcm_s16le" ] && [ "$bytes" -gt 360000 ] &&
+        [ "$bytes" -le 384000 ] ||
+        fail "alsa capture: expected 2 s of 48 kHz stereo sound, got $(codecs alsa.avi), $bytes bytes"
+fi
+
 # ---- Sound that starts late ---------------------------------------------------
 # AVI plays each stream from its start: 0.5 s of silence places late PCM, and
 # a late MP3 is decoded to PCM to be placed so. Both then end with the video.
@@ -162,7 +186,7 @@ if expect "lavfi capture" 0; then
     run verify lavfi.nut lavfi.avi
     expect "lavfi capture: verify" 0 && expect_stdout "lavfi capture: verify" "audio stream sample for sample"
 fi
-run encode --input-format lavfi "$graph" --input-option nosuch=1 fail/out.avi
+run encode --input-format lavfi --input-option nosuch=1 "$graph" fail/out.avi
 expect "unknown input option" 2 "has no option named nosuch"
 nothing_left "unknown input option" fail
 

@@ -256,7 +256,7 @@ done 3<<'TABLE'
 frobnicate
 encode --bogus damage.nut fail/out.avi
 encode damage.nut
-encode damage.nut fail/out.avi extra.avi
+decode good.avi fail/out.nut extra.nut
 encode damage.nut fail/out.avi --threads 0
 encode damage.nut fail/out.avi --threads
 encode damage.nut fail/out.avi --codec h264

@@ -262,7 +262,7 @@ TEST(LiveSource, AFullQueueDropsAndCountsAndStaysBounded)
     ASSERT_TRUE(reader.Live());
     const size_t frameBytes = 64 * 48 * 3;
     const size_t bound = 10 * frameBytes + frameBytes / 2;
-    tarv::LiveSource source(reader, bound);
+    tarv::LiveSource source({&reader}, bound);
     source.WaitForEnd();
     tarv::Item item;
     int64_t delivered = 0, lastPts = -1;
