@@ -153,6 +153,8 @@ public:
     void AddSilence(int side, size_t bytes, uint8_t value);
     // Empty while they agree.
     const std::string& Difference() const { return m_difference; }
+    // Bytes of one side not yet compared.
+    size_t Pending(int side) const { return m_pending[side].size(); }
     // Call at the end of both.
     void Finish();
 

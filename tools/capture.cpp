@@ -1,5 +1,7 @@
 #include "tools/capture.h"
 
+#include "tools/output_file.h"
+
 #include <chrono>
 
 #include <poll.h>
@@ -77,6 +79,7 @@ void LiveSource::Run(size_t input)
             Item& last = m_queue.back();
             last.kind = item.kind;
             last.input = input;
+            m_firstInputQueued += input == 0 ? 1 : 0;
             av_frame_move_ref(last.frame.get(), item.frame.get());
             av_packet_move_ref(last.packet.get(), item.packet.get());
             m_counts.peakBytes = std::max(m_counts.peakBytes, m_videoBytes + m_soundBytes);
@@ -88,17 +91,24 @@ void LiveSource::Run(size_t input)
         if (!m_error)
             m_error = std::current_exception();
     }
-    // An error ends every input; the video's end ends the devices, which
-    // would go on forever, while files end by themselves.
+    // An error ends every input.
     if (failed)
         Stop();
-    else if (input == 0)
-        for (MediaReader* r : m_readers)
-            if (r->Live())
-                r->Stop();
     std::lock_guard lock(m_mutex);
+    if (input == 0) {
+        m_videoEnded = true;
+        if (m_firstInputQueued == 0)
+            StopEndlessDevices();
+    }
     --m_running;
     m_ready.notify_all();
+}
+
+void LiveSource::StopEndlessDevices()
+{
+    for (MediaReader* r : m_readers)
+        if (r != m_readers[0] && r->Live() && !r->HasEnd())
+            r->Stop();
 }
 
 bool LiveSource::Next(Item& item)
@@ -118,6 +128,11 @@ bool LiveSource::Next(Item& item)
         return false;
     Item& front = m_queue.front();
     (front.kind == Item::Kind::Video ? m_videoBytes : m_soundBytes) -= ItemBytes(front);
+    // Once encoding has reached the video's end (not merely reading, which
+    // may run ahead), devices without an end of their own stop: they would
+    // go on forever. Files end by themselves.
+    if (front.input == 0 && --m_firstInputQueued == 0 && m_videoEnded)
+        StopEndlessDevices();
     item.kind = front.kind;
     item.input = front.input;
     av_frame_unref(item.frame.get());
@@ -143,9 +158,17 @@ LiveSource::Counts LiveSource::GetCounts() const
 
 // ---- QuitKey ----------------------------------------------------------------
 
-struct QuitKey::Saved {
-    termios settings;
-};
+namespace {
+
+// The terminal as it was, for QuitKey and for a second Ctrl-C.
+termios g_terminal{};
+
+void RestoreTerminal()
+{
+    tcsetattr(STDIN_FILENO, TCSANOW, &g_terminal);
+}
+
+} // namespace
 
 QuitKey::QuitKey(bool watch)
 {
@@ -155,17 +178,20 @@ QuitKey::QuitKey(bool watch)
     if (!watch || isatty(STDIN_FILENO) == 0 || tcgetpgrp(STDIN_FILENO) != getpgrp() ||
         tcgetattr(STDIN_FILENO, &settings) != 0)
         return;
-    m_saved = std::make_unique<Saved>(Saved{settings});
+    g_terminal = settings;
     settings.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
+    AtForcedExit(RestoreTerminal);
     m_watching = tcsetattr(STDIN_FILENO, TCSANOW, &settings) == 0;
 }
 
 QuitKey::~QuitKey()
 {
-    if (m_saved)
-        tcsetattr(STDIN_FILENO, TCSANOW, &m_saved->settings);
+    if (m_watching) {
+        RestoreTerminal();
+        AtForcedExit(nullptr);
+    }
 }
 
 bool QuitKey::Pressed()

@@ -19,8 +19,8 @@ namespace tarv {
 // bytes (7/8 for frames, 1/8 for sound), tagged with the input's index. When
 // encoding falls behind and the queue is full, a live input's new items are
 // dropped and counted: memory stays bounded and nothing is lost unannounced;
-// a file waits for room instead. The first input holds the video, and its
-// end ends the live others.
+// a file waits for room instead. The first input holds the video; once its
+// last item is taken, devices that have no end of their own stop.
 class LiveSource : public Source {
 public:
     LiveSource(std::vector<MediaReader*> readers, size_t maxBytes);
@@ -48,6 +48,7 @@ public:
 
 private:
     void Run(size_t input);
+    void StopEndlessDevices();
 
     std::vector<MediaReader*> m_readers;
     const size_t m_maxBytes;
@@ -57,7 +58,8 @@ private:
     size_t m_videoBytes = 0, m_soundBytes = 0;
     std::function<bool()> m_stopCheck;
     size_t m_running;
-    bool m_stopping = false;
+    size_t m_firstInputQueued = 0;
+    bool m_stopping = false, m_videoEnded = false;
     std::exception_ptr m_error;
     Counts m_counts;
     std::vector<std::thread> m_threads;
@@ -65,7 +67,7 @@ private:
 
 // `q` typed on the terminal, read without waiting for Enter. Only when
 // standard input is a terminal that the input does not come from; the
-// terminal's settings are restored on destruction.
+// terminal's settings are restored on destruction, or by a second Ctrl-C.
 class QuitKey {
 public:
     explicit QuitKey(bool watch);
@@ -77,8 +79,6 @@ public:
 private:
     bool m_watching = false;
     bool m_pressed = false;
-    struct Saved;
-    std::unique_ptr<Saved> m_saved;
 };
 
 } // namespace tarv

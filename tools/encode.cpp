@@ -8,6 +8,7 @@
 #include "tools/pipeline.h"
 #include "tools/progress.h"
 #include "tools/reader.h"
+#include "tools/recording.h"
 #include "tools/timing.h"
 
 #include <algorithm>
@@ -56,9 +57,10 @@ int RunEncode(const Options& options)
     const std::string& in = options.files[0];
     const std::string& name = options.files.back();
     // The video, and its sound, from the first input; sound alone from others.
-    std::vector<std::unique_ptr<MediaReader>> readers;
-    for (size_t i = 0; i + 1 < options.inputs.size(); ++i)
-        readers.push_back(std::make_unique<MediaReader>(options.inputs[i], i == 0));
+    Recording recording =
+        OpenRecording(std::vector<InputSpec>(options.inputs.begin(), options.inputs.end() - 1),
+                      options.audio, options.rate, options.duration);
+    const auto& readers = recording.readers;
     MediaReader& reader = *readers[0];
     const int width = reader.Width(), height = reader.Height();
     const Variant v =
@@ -77,46 +79,18 @@ int RunEncode(const Options& options)
     if (samples > kAlwaysCodedSamples)
         Warn(in + ": " + tooLarge + "; frames with much detail will fail");
 
-    // Each input runs on its own clock from its earliest start (the video's
-    // input: the earliest of its video and sound), as ffmpeg aligns inputs.
-    const AVRational rate = options.rate.value_or(reader.FrameRate());
-    std::vector<StreamPlan> plans;
+    const AVRational rate = recording.rate;
     std::vector<AudioTracks> audio;
     audio.reserve(readers.size());
-    int audioSeen = 0;
     for (size_t i = 0; i < readers.size(); ++i) {
-        MediaReader& r = *readers[i];
-        const AVFormatContext* format = r.Format();
-        const int count = static_cast<int>(std::count_if(
-            format->streams, format->streams + format->nb_streams,
-            [](const AVStream* s) { return s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO; }));
-        // --audio N counts the audio streams of all inputs.
-        AudioChoice choice = options.audio;
-        if (choice.only != 0 && (choice.only <= audioSeen || choice.only > audioSeen + count))
-            choice = AudioChoice{true, 0};
-        else if (choice.only != 0)
-            choice.only -= audioSeen;
-        audioSeen += count;
-        plans.push_back(PlanStreams(r.Path(), format, i == 0 ? r.StreamIndex() : -1,
-                                    av_guess_format("avi", nullptr, nullptr), choice, true));
-        for (const std::string& note : plans.back().notes)
+        for (const std::string& note : recording.plans[i].notes)
             Note(note);
-        audio.emplace_back(r.Path(), format, plans.back());
-        r.Carry(audio.back().Streams());
-        const Timing t =
-            MakeTiming(rate, plans.back().timeBase, plans.back().origin, options.duration);
+        const Timing& t = recording.timings[i];
+        audio.emplace_back(readers[i]->Path(), readers[i]->Format(), recording.plans[i]);
         audio.back().SetTiming(t.origin, t.end, t.timeBase);
-        if (t.end != AV_NOPTS_VALUE)
-            r.StopAt(t.end, t.timeBase);
     }
-    if (options.audio.only > audioSeen)
-        throw ToolError(Where(readers.size() == 1 ? in : "the inputs", -1,
-                              (readers.size() == 1 ? "has " : "have ") + std::to_string(audioSeen) +
-                                  " audio streams, no stream " +
-                                  std::to_string(options.audio.only) + " for --audio"));
-    const Timing timing =
-        MakeTiming(rate, reader.Stream()->time_base, plans[0].origin, options.duration);
-    FrameSync sync(rate, timing.timeBase, plans[0].origin);
+    const Timing& timing = recording.timings[0];
+    FrameSync sync(rate, timing.timeBase, recording.plans[0].origin);
     sync.Limit(timing.frames);
 
     std::vector<std::string> inputs(options.files.begin(), options.files.end() - 1);

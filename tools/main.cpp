@@ -94,15 +94,16 @@ const Command kCommands[] = {
      "Lists FILE's streams: codec, dimensions, frame rate or sound layout,\n"
      "duration, frames or packets and bytes, and for Tarv streams the compression\n"
      "ratio against the raw frames.\n"},
-    {"verify", 2, 2, RunVerify,
-     "usage: tarv verify ORIGINAL ENCODED.avi [--audio N | --no-audio] [--duration T]\n"
+    {"verify", 2, 9, RunVerify,
+     "usage: tarv verify [INPUT OPTIONS] ORIGINAL [[INPUT OPTIONS] SOUND_IN...]\n"
+     "                  ENCODED.avi [--audio N | --no-audio] [--duration T]\n"
      "                  [--threads N] [--quiet]\n"
      "\n"
      "Decodes every frame of ENCODED.avi and compares it with ORIGINAL's frame\n"
      "after the conversion and timing tarv encode applies, and every audio stream\n"
-     "encode carries sample for sample (give the --audio, --no-audio and\n"
-     "--duration that encode had). Reports the first difference. Exit status 0\n"
-     "when all agree, 1 when they differ.\n"},
+     "encode carries sample for sample. Give it the inputs and the --audio,\n"
+     "--no-audio and --duration that encode had. Reports the first difference.\n"
+     "Exit status 0 when all agree, 1 when they differ.\n"},
     {"bench", 0, 1, RunBench,
      "usage: tarv bench [IN] [--codec yuy2|rgb24] [--frames N] [--threads N]\n"
      "\n"
@@ -243,7 +244,7 @@ int Main(int argc, char** argv)
     }
     // --input-format and --input-option belong to the input named after them.
     if (!next.format.empty() || !next.options.empty() ||
-        (name == "encode" && options.inputs.size() > 1 &&
+        ((name == "encode" || name == "verify") && options.inputs.size() > 1 &&
          (!options.inputs.back().format.empty() || !options.inputs.back().options.empty())))
         return UsageError("--input-format and --input-option go before the input they open");
     const int files = static_cast<int>(options.files.size());

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
@@ -24,11 +25,16 @@ namespace {
 std::atomic<int> g_interrupted{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
+std::atomic<void (*)()> g_forcedExit{nullptr};
+
 void OnSignal(int signal)
 {
-    g_interrupted = 1;
     // A second one ends the program at once, should the first not get through.
-    std::signal(signal, SIG_DFL);
+    if (g_interrupted.exchange(1) != 0) {
+        if (void (*cleanup)() = g_forcedExit.load())
+            cleanup();
+        std::_Exit(128 + signal);
+    }
 }
 
 bool IsSequence(const std::string& name)
@@ -143,6 +149,11 @@ void CatchInterrupts()
 {
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+}
+
+void AtForcedExit(void (*cleanup)())
+{
+    g_forcedExit = cleanup;
 }
 
 bool Interrupted()

@@ -41,5 +41,8 @@ private:
 // (a capture finishes its file instead). A second signal ends the program.
 void CatchInterrupts();
 bool Interrupted();
+// What a second signal runs before it ends the program (only what is safe in
+// a signal handler); null for nothing.
+void AtForcedExit(void (*cleanup)());
 
 } // namespace tarv

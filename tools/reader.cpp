@@ -77,13 +77,15 @@ bool MediaReader::PastStop(const AVPacket* packet)
     const AVRational tb = m_format->streams[packet->stream_index]->time_base;
     if (av_compare_ts(packet->pts, tb, m_stopAt, m_stopTime) < 0)
         return false;
-    std::erase(m_pending, packet->stream_index);
+    // The first packet past the end still goes out: sound placed by
+    // position is filled with silence up to the end by it.
+    const bool first = std::erase(m_pending, packet->stream_index) > 0;
     // Streams lag each other by a second or so in a file; one far past the
     // end means the others have stopped.
     const int64_t late = m_stopAt + av_rescale_q(2, AVRational{1, 1}, m_stopTime);
     if ((m_videoDone && m_pending.empty()) || av_compare_ts(packet->pts, tb, late, m_stopTime) >= 0)
         Stop();
-    return true;
+    return !first;
 }
 
 bool MediaReader::Next(Item& item)

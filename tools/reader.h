@@ -44,6 +44,7 @@ public:
     // Reading ends at `pts`: frames from then on are left out, and reading
     // stops once every carried stream has got there.
     void StopAt(int64_t pts, AVRational timeBase) { m_stopAt = pts, m_stopTime = timeBase; }
+    bool HasEnd() const { return m_stopAt != AV_NOPTS_VALUE; }
 
     const std::string& Path() const { return m_path; }
     const AVFormatContext* Format() const { return m_format.get(); }
@@ -62,7 +63,8 @@ public:
 private:
     static int StopRequested(void* reader);
     bool Receive(Item& item);
-    // Whether a packet of a carried stream is past the end, which it marks.
+    // Whether a packet of a carried stream is to be left out: any past the
+    // end but the first, which places sound up to the end.
     bool PastStop(const AVPacket* packet);
 
     std::string m_path;

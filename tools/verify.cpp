@@ -8,10 +8,12 @@
 #include "tools/pipeline.h"
 #include "tools/progress.h"
 #include "tools/reader.h"
+#include "tools/recording.h"
 #include "tools/timing.h"
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <optional>
 
 namespace tarv {
@@ -44,6 +46,8 @@ std::string FirstDifference(Variant v, int width, int height, const uint8_t* a, 
 // trim its decoded sound where AVI cannot say so); PCM, copied or decoded, by
 // its samples, the original's placed the way encode places them in the AVI.
 struct AudioPair {
+    size_t input = 0; // which input of the recording
+    AudioWay way = AudioWay::Copy;
     int original = 0, encoded = 0;    // stream indices
     const AVStream* stream = nullptr; // the original's
     std::unique_ptr<PcmDecoder> decoders[2];
@@ -83,9 +87,13 @@ struct AudioPair {
 int RunVerify(const Options& options)
 {
     const std::string& originalName = options.files[0];
-    const std::string& encodedName = options.files[1];
+    const std::string& encodedName = options.files.back();
     TarvReader encoded(InputSpec{encodedName, {}, {}});
-    MediaReader original(FirstInput(options));
+    // The inputs read as encode read them, on the encoded file's frame rate.
+    Recording recording =
+        OpenRecording(std::vector<InputSpec>(options.inputs.begin(), options.inputs.end() - 1),
+                      options.audio, encoded.FrameRate(), options.duration);
+    MediaReader& original = *recording.readers[0];
     const Variant v = encoded.GetVariant();
     const int width = encoded.Width(), height = encoded.Height();
     if (original.Width() != width || original.Height() != height) {
@@ -97,32 +105,33 @@ int RunVerify(const Options& options)
         Warn(originalName + ": compared after the same conversion: " + loss);
 
     // The audio streams encode carries, in order, against the encoded file's.
-    const StreamPlan plan =
-        PlanStreams(originalName, original.Format(), original.StreamIndex(),
-                    av_guess_format("avi", nullptr, nullptr), options.audio, true);
     std::vector<int> encodedAudio;
     for (unsigned i = 0; i < encoded.Format()->nb_streams; ++i)
         if (encoded.Format()->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
             encodedAudio.push_back(static_cast<int>(i));
-    if (encodedAudio.size() != plan.audio.size()) {
-        std::printf("%s has %zu audio streams, but encoding %s carries %zu\n", encodedName.c_str(),
-                    encodedAudio.size(), originalName.c_str(), plan.audio.size());
+    std::vector<AudioPair> audio;
+    for (size_t k = 0; k < recording.readers.size(); ++k)
+        for (const AudioPlan& p : recording.plans[k].audio) {
+            AudioPair& a = audio.emplace_back();
+            a.input = k;
+            a.original = p.stream;
+            a.way = p.way;
+        }
+    if (encodedAudio.size() != audio.size()) {
+        std::printf("%s has %zu audio streams, but encoding carries %zu\n", encodedName.c_str(),
+                    encodedAudio.size(), audio.size());
         return kExitDiffers;
     }
-    const Timing timing = MakeTiming(encoded.FrameRate(), original.Stream()->time_base, plan.origin,
-                                     options.duration);
-    std::vector<AudioPair> audio(plan.audio.size());
-    std::vector<int> carried;
     for (size_t i = 0; i < audio.size(); ++i) {
         AudioPair& a = audio[i];
-        a.original = plan.audio[i].stream;
+        const MediaReader& input = *recording.readers[a.input];
+        const Timing& timing = recording.timings[a.input];
         a.encoded = encodedAudio[i];
-        a.stream = original.Format()->streams[a.original];
-        carried.push_back(a.original);
+        a.stream = input.Format()->streams[a.original];
         const AVCodecParameters* par = a.stream->codecpar;
         int channels = par->ch_layout.nb_channels, rate = par->sample_rate;
-        if (plan.audio[i].way == AudioWay::Pcm) {
-            a.decoders[0] = std::make_unique<PcmDecoder>(originalName, a.stream);
+        if (a.way == AudioWay::Pcm) {
+            a.decoders[0] = std::make_unique<PcmDecoder>(input.Path(), a.stream);
             a.decoders[1] =
                 std::make_unique<PcmDecoder>(encodedName, encoded.Format()->streams[a.encoded]);
             const PcmDecoder& d = *a.decoders[1];
@@ -130,7 +139,7 @@ int RunVerify(const Options& options)
                 a.decoders[0]->Channels() != d.Channels() ||
                 a.decoders[0]->Decoder()->sample_rate != d.Decoder()->sample_rate) {
                 std::printf("%s: audio stream %d does not hold the samples of %s's stream %d\n",
-                            encodedName.c_str(), a.encoded, originalName.c_str(), a.original);
+                            encodedName.c_str(), a.encoded, input.Path().c_str(), a.original);
                 return kExitDiffers;
             }
             channels = d.Channels();
@@ -150,13 +159,28 @@ int RunVerify(const Options& options)
             a.comparer = std::make_unique<SampleComparer>(1, 1, 0);
         }
     }
-    original.Carry(carried);
-    if (timing.end != AV_NOPTS_VALUE)
-        original.StopAt(timing.end, timing.timeBase);
-    auto addAudio = [&](int side, const AVPacket* packet) {
-        for (AudioPair& a : audio)
-            if ((side == 0 ? a.original : a.encoded) == packet->stream_index)
-                a.Add(side, packet);
+    // Inputs of sound are read as far as the encoded file's sound has come,
+    // so that neither side piles up.
+    std::vector<bool> soundEnded(recording.readers.size(), false);
+    Item soundItem;
+    std::function<void(int, const AVPacket*, size_t)> addAudio;
+    auto readSound = [&](size_t k) {
+        if (soundEnded[k] || !recording.readers[k]->Next(soundItem))
+            soundEnded[k] = true;
+        else
+            addAudio(0, soundItem.packet.get(), k);
+    };
+    addAudio = [&](int side, const AVPacket* packet, size_t input) {
+        for (AudioPair& a : audio) {
+            if ((side == 0 ? a.original : a.encoded) != packet->stream_index ||
+                (side == 0 && a.input != input))
+                continue;
+            a.Add(side, packet);
+            while (side == 1 && a.input > 0 && !soundEnded[a.input] &&
+                   a.comparer->Difference().empty() &&
+                   a.comparer->Pending(0) < a.comparer->Pending(1))
+                readSound(a.input);
+        }
     };
 
     const int threads = ThreadCount(options.threads);
@@ -187,7 +211,8 @@ int RunVerify(const Options& options)
     Progress progress(options.quiet, "verify", encoded.FrameCountHint());
 
     // The original's frames as encode timed them: each one `copies` times.
-    FrameSync sync(encoded.FrameRate(), timing.timeBase, plan.origin);
+    const Timing& timing = recording.timings[0];
+    FrameSync sync(encoded.FrameRate(), timing.timeBase, recording.plans[0].origin);
     sync.Limit(timing.frames);
     Item item;
     FramePtr held = NewFrame(), current = NewFrame();
@@ -206,7 +231,7 @@ int RunVerify(const Options& options)
                 break;
             }
             if (item.kind == Item::Kind::Packet) {
-                addAudio(0, item.packet.get());
+                addAudio(0, item.packet.get(), 0);
                 continue;
             }
             if (item.frame->width != width || item.frame->height != height)
@@ -228,7 +253,7 @@ int RunVerify(const Options& options)
             case TarvReader::Got::Payload:
                 return true;
             case TarvReader::Got::Packet:
-                addAudio(1, packet.get());
+                addAudio(1, packet.get(), 0);
                 break;
             }
         }
@@ -288,7 +313,10 @@ int RunVerify(const Options& options)
     if (checked == 0)
         throw ToolError(Where(encodedName, -1, "has no frames"));
     // Both files are read to their ends now, the sound after the last frame
-    // included.
+    // included; the inputs of sound are read to theirs.
+    for (size_t k = 1; k < recording.readers.size(); ++k)
+        while (!soundEnded[k])
+            readSound(k);
     for (AudioPair& a : audio) {
         a.Add(0, nullptr);
         a.Add(1, nullptr);

@@ -102,6 +102,8 @@ if expect "second input" 0 && [ "$(codecs two_inputs.avi)" = "unknown pcm_s16le"
     sound_bytes() { ffmpeg -v error -nostdin -i "$1" -map 0:a -c copy -f data - | md5sum; }
     [ "$(sound_bytes tone.wav)" = "$(sound_bytes two_inputs.avi)" ] ||
         fail "second input: expected the samples of tone.wav"
+    run verify sound.mkv tone.wav two_inputs.avi --audio 3
+    expect "second input: verify" 0
 else
     fail "second input: expected tone.wav's sound alone, got $(codecs two_inputs.avi)"
 fi
@@ -133,6 +135,10 @@ if expect "late sound" 0 "stream 2 (mp3 audio) is decoded to PCM, exactly: it st
     run verify late.mkv late.avi
     expect "late sound: verify" 0
 fi
+# Cut before the sound starts: silence up to the end, still.
+run encode late.mkv late_cut.avi --duration 0.3
+got=$(ffmpeg -nostdin -i late_cut.avi -map 0:a:0 -f null - 2>&1 | grep -o 'time=[0-9:.]*' | tail -1)
+[ "$got" = time=00:00:00.30 ] || fail "late sound cut at 0.3 s: expected 0.3 s of silence, got $got"
 
 # --duration cuts video and sound alike; verify is told the same.
 run encode sound.mkv cut.avi --duration 1.2
