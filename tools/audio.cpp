@@ -347,14 +347,6 @@ AudioTracks::~AudioTracks() = default;
 AudioTracks::AudioTracks(AudioTracks&&) noexcept = default;
 AudioTracks& AudioTracks::operator=(AudioTracks&&) noexcept = default;
 
-std::vector<int> AudioTracks::Streams() const
-{
-    std::vector<int> streams;
-    for (const auto& t : m_tracks)
-        streams.push_back(t->input->index);
-    return streams;
-}
-
 void AudioTracks::AddTo(AVFormatContext* output)
 {
     for (auto& t : m_tracks) {

@@ -111,7 +111,6 @@ public:
     AudioTracks(AudioTracks&&) noexcept;
     AudioTracks& operator=(AudioTracks&&) noexcept;
 
-    std::vector<int> Streams() const;
     // Adds one output stream per carried stream.
     void AddTo(AVFormatContext* output);
     // Input time `origin` becomes the output's 0; nothing from `end` on is

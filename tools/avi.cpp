@@ -54,7 +54,7 @@ void AviWriter::Finish()
 
 // ---- TarvReader -------------------------------------------------------------
 
-TarvReader::TarvReader(const InputSpec& input) : m_path(input.path), m_packet(NewPacket())
+TarvReader::TarvReader(const InputSpec& input) : m_path(input.path)
 {
     m_format = OpenInput(input);
     AVFormatContext* context = m_format.get();
@@ -98,20 +98,6 @@ TarvReader::Got TarvReader::Next(std::vector<uint8_t>& payload, AVPacket* packet
         throw ToolError(Where(m_path, m_frames, "damaged frame: the file ends inside it"));
     ++m_frames;
     return Got::Payload;
-}
-
-bool TarvReader::NextPayload(std::vector<uint8_t>& payload)
-{
-    for (;;) {
-        switch (Next(payload, m_packet.get())) {
-        case Got::End:
-            return false;
-        case Got::Payload:
-            return true;
-        case Got::Packet:
-            break;
-        }
-    }
 }
 
 } // namespace tarv

@@ -48,8 +48,6 @@ public:
     enum class Got { End, Payload, Packet };
     // The next payload, or a packet of another stream in `packet`.
     Got Next(std::vector<uint8_t>& payload, AVPacket* packet);
-    // The next payload, skipping other streams; false at the end.
-    bool NextPayload(std::vector<uint8_t>& payload);
 
     const std::string& Path() const { return m_path; }
     const AVFormatContext* Format() const { return m_format.get(); }
@@ -64,7 +62,6 @@ public:
 private:
     std::string m_path;
     FormatPtr m_format;
-    PacketPtr m_packet;
     int m_stream = -1;
     Variant m_variant = Variant::Yuy2;
     int m_width = 0, m_height = 0;
