@@ -1,14 +1,13 @@
 #include "gst/avi_header.h"
 
+#include "codec/format.h"
+
 namespace tarv_gst {
 namespace {
 
 constexpr uint32_t Tag(const char (&s)[5])
 {
-    return static_cast<uint32_t>(static_cast<uint8_t>(s[0])) |
-           static_cast<uint32_t>(static_cast<uint8_t>(s[1])) << 8 |
-           static_cast<uint32_t>(static_cast<uint8_t>(s[2])) << 16 |
-           static_cast<uint32_t>(static_cast<uint8_t>(s[3])) << 24;
+    return tarv::FourCC(s[0], s[1], s[2], s[3]);
 }
 
 uint32_t U32(const uint8_t* p)

@@ -64,11 +64,6 @@ AVCodecID PcmFor(AVSampleFormat format, int bitsPerRawSample)
     }
 }
 
-uint8_t SilenceByte(AVCodecID id)
-{
-    return id == AV_CODEC_ID_PCM_U8 ? 0x80 : 0;
-}
-
 std::string StreamName(const AVStream* s)
 {
     const char* type = av_get_media_type_string(s->codecpar->codec_type);
@@ -77,6 +72,11 @@ std::string StreamName(const AVStream* s)
 }
 
 } // namespace
+
+uint8_t SilenceByte(AVCodecID id)
+{
+    return id == AV_CODEC_ID_PCM_U8 ? 0x80 : 0;
+}
 
 int PcmSampleBytes(const AVCodecParameters* par)
 {
@@ -460,6 +460,13 @@ void AudioTracks::Write(AVFormatContext* output, const std::string& name, AVPack
         Send(output, name, t, packet, tb);
         return;
     }
+    Decode(output, name, t, packet);
+    av_packet_unref(packet);
+}
+
+void AudioTracks::Decode(AVFormatContext* output, const std::string& name, Track& t,
+                         const AVPacket* packet)
+{
     t.decoder->Decode(packet, [&](AVFrame* frame) {
         const auto placed = t.placer->Place(frame->pts, frame->nb_samples);
         WritePcm(output, name, t, placed.position - placed.silence, nullptr, placed.silence);
@@ -469,7 +476,6 @@ void AudioTracks::Write(AVFormatContext* output, const std::string& name, AVPack
         frame->pts = placed.position;
         Encode(output, name, t, frame);
     });
-    av_packet_unref(packet);
 }
 
 void AudioTracks::Encode(AVFormatContext* output, const std::string& name, Track& t, AVFrame* frame)
@@ -490,18 +496,8 @@ void AudioTracks::Finish(AVFormatContext* output, const std::string& name)
     for (auto& t : m_tracks) {
         if (t->way != AudioWay::Pcm)
             continue;
-        Track& track = *t;
-        track.decoder->Decode(nullptr, [&](AVFrame* frame) {
-            const auto placed = track.placer->Place(frame->pts, frame->nb_samples);
-            WritePcm(output, name, track, placed.position - placed.silence, nullptr,
-                     placed.silence);
-            if (placed.keep == 0)
-                return;
-            frame->nb_samples = static_cast<int>(placed.keep);
-            frame->pts = placed.position;
-            Encode(output, name, track, frame);
-        });
-        Encode(output, name, track, nullptr);
+        Decode(output, name, *t, nullptr);
+        Encode(output, name, *t, nullptr);
     }
     for (auto& t : m_tracks)
         Flush(output, name, *t);

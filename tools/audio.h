@@ -54,6 +54,8 @@ StreamPlan PlanStreams(const std::string& file, const AVFormatContext* input, in
 
 // Bytes of one sample of all channels of linear PCM, or 0 for anything else.
 int PcmSampleBytes(const AVCodecParameters* par);
+// The byte value of silence in a PCM codec: 128 for unsigned 8-bit, else 0.
+uint8_t SilenceByte(AVCodecID id);
 
 // Places one PCM stream as AVI keeps it: by position from the file's start.
 // Times are in `timeBase`: `origin` is the file's start, and nothing from
@@ -130,6 +132,8 @@ private:
     void WritePcm(AVFormatContext* output, const std::string& name, Track& t, int64_t position,
                   const uint8_t* data, int64_t samples);
     void Flush(AVFormatContext* output, const std::string& name, Track& t);
+    // Decodes a packet (null: the end) into placed PCM.
+    void Decode(AVFormatContext* output, const std::string& name, Track& t, const AVPacket* packet);
     // A decoded frame into PCM packets; null flushes the encoder.
     void Encode(AVFormatContext* output, const std::string& name, Track& t, AVFrame* frame);
     std::string m_file;

@@ -149,8 +149,6 @@ int RunEncode(const Options& options)
                                    : std::string(": Ctrl-C or q ends it")));
 
     Item item;
-    FramePtr held = NewFrame(); // the newest frame, written once the next one says how often
-    int64_t heldIndex = 0, frames = 0;
     bool ended = false;
     auto fill = [&](Slot& s) {
         while (!ended) {
@@ -158,38 +156,27 @@ int RunEncode(const Options& options)
                 live->Stop();
             const bool got = source.Next(item);
             if (!capture && Interrupted())
-                throw ToolError(Where(in, frames, "interrupted"));
+                throw ToolError(Where(in, sync.FramesIn(), "interrupted"));
             int64_t copies = 0;
             if (!got) {
                 ended = true;
-                if (held->buf[0] == nullptr)
-                    return false;
-                copies = sync.Finish(held->pts != AV_NOPTS_VALUE && held->pkt_duration > 0
-                                         ? held->pts + held->pkt_duration
-                                         : AV_NOPTS_VALUE);
+                copies = sync.Finish(s.frame.get());
             } else if (item.kind == Item::Kind::Packet) {
                 writer.WriteAudio(item.input, item.packet.get());
                 continue;
             } else {
                 const AVFrame* f = item.frame.get();
                 if (f->width != width || f->height != height)
-                    throw ToolError(Where(in, frames,
+                    throw ToolError(Where(in, sync.FramesIn(),
                                           "the frame size changes from " + SizeText(width, height) +
                                               " to " + SizeText(f->width, f->height)));
-                copies = sync.Next(f->pts);
+                copies = sync.Next(item.frame.get(), s.frame.get());
             }
             if (copies > 0) {
-                av_frame_move_ref(s.frame.get(), held.get());
-                s.index = heldIndex;
+                s.index = sync.GivenIndex();
                 s.copies = copies;
-            }
-            av_frame_unref(held.get());
-            if (got) {
-                av_frame_move_ref(held.get(), item.frame.get());
-                heldIndex = frames++;
-            }
-            if (copies > 0)
                 return true;
+            }
         }
         return false;
     };

@@ -62,6 +62,30 @@ int64_t FrameSync::Next(int64_t pts)
     return copies;
 }
 
+int64_t FrameSync::Next(AVFrame* frame, AVFrame* previous)
+{
+    const int64_t copies = Next(frame->pts);
+    av_frame_unref(previous);
+    av_frame_move_ref(previous, m_held.get());
+    av_frame_move_ref(m_held.get(), frame);
+    m_givenIndex = m_framesIn - 1;
+    ++m_framesIn;
+    return copies;
+}
+
+int64_t FrameSync::Finish(AVFrame* last)
+{
+    av_frame_unref(last);
+    if (m_held->buf[0] == nullptr)
+        return 0;
+    const AVFrame* f = m_held.get();
+    const int64_t end =
+        f->pts != AV_NOPTS_VALUE && f->pkt_duration > 0 ? f->pts + f->pkt_duration : AV_NOPTS_VALUE;
+    av_frame_move_ref(last, m_held.get());
+    m_givenIndex = m_framesIn - 1;
+    return Finish(end);
+}
+
 int64_t FrameSync::Finish(int64_t end)
 {
     if (!m_holding)

@@ -7,6 +7,8 @@
 // constant-rate input at the output rate comes through frame for frame.
 #pragma once
 
+#include "tools/ffmpeg.h"
+
 #include <cstdint>
 #include <limits>
 
@@ -46,6 +48,15 @@ public:
     // frame): how many times the last frame is written.
     int64_t Finish(int64_t end);
 
+    // The same for frames: `frame` is taken and held; the frame before it is
+    // handed back in `previous` (emptied when there is none). At the end the
+    // held frame comes back in `last`, its end its timestamp plus duration.
+    int64_t Next(AVFrame* frame, AVFrame* previous);
+    int64_t Finish(AVFrame* last);
+    // The input index of the frame last handed back, and frames taken.
+    int64_t GivenIndex() const { return m_givenIndex; }
+    int64_t FramesIn() const { return m_framesIn; }
+
     int64_t Written() const { return m_written; }
     // Extra copies written, and frames not written at all.
     int64_t Repeated() const { return m_repeated; }
@@ -65,6 +76,8 @@ private:
     bool m_holding = false;
     int64_t m_period = 0; // the held frame's period
     int64_t m_written = 0, m_repeated = 0, m_skipped = 0;
+    FramePtr m_held = NewFrame();
+    int64_t m_framesIn = 0, m_givenIndex = 0;
 };
 
 } // namespace tarv

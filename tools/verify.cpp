@@ -145,11 +145,11 @@ int RunVerify(const Options& options)
             channels = d.Channels();
             rate = d.Decoder()->sample_rate;
             a.sampleBytes = d.SampleBytes();
-            a.silence = d.Format() == AV_SAMPLE_FMT_U8 ? 0x80 : 0;
         } else {
             a.sampleBytes = rate > 0 ? PcmSampleBytes(par) : 0;
-            a.silence = par->codec_id == AV_CODEC_ID_PCM_U8 ? 0x80 : 0;
         }
+        // Silence as encode wrote it: in the PCM codec of the encoded stream.
+        a.silence = SilenceByte(encoded.Format()->streams[a.encoded]->codecpar->codec_id);
         if (a.sampleBytes > 0) {
             a.placer.emplace(rate, a.stream->time_base, timing.origin, timing.end, timing.timeBase);
             a.comparer = std::make_unique<SampleComparer>(channels, a.sampleBytes / channels, rate);
@@ -215,7 +215,7 @@ int RunVerify(const Options& options)
     FrameSync sync(encoded.FrameRate(), timing.timeBase, recording.plans[0].origin);
     sync.Limit(timing.frames);
     Item item;
-    FramePtr held = NewFrame(), current = NewFrame();
+    FramePtr current = NewFrame();
     int64_t copies = 0;
     bool originalEnded = false;
     // Reads the original on until a frame is due; false at its end.
@@ -223,24 +223,15 @@ int RunVerify(const Options& options)
         while (copies == 0 && !originalEnded) {
             if (!original.Next(item)) {
                 originalEnded = true;
-                copies = sync.Finish(held->pts != AV_NOPTS_VALUE && held->pkt_duration > 0
-                                         ? held->pts + held->pkt_duration
-                                         : AV_NOPTS_VALUE);
-                av_frame_unref(current.get());
-                av_frame_move_ref(current.get(), held.get());
-                break;
-            }
-            if (item.kind == Item::Kind::Packet) {
+                copies = sync.Finish(current.get());
+            } else if (item.kind == Item::Kind::Packet) {
                 addAudio(0, item.packet.get(), 0);
-                continue;
-            }
-            if (item.frame->width != width || item.frame->height != height)
+            } else if (item.frame->width != width || item.frame->height != height) {
                 throw ToolError(
                     Where(originalName, original.FramesRead() - 1, "the frame size changes"));
-            copies = sync.Next(item.frame->pts);
-            av_frame_unref(current.get());
-            av_frame_move_ref(current.get(), held.get());
-            av_frame_move_ref(held.get(), item.frame.get());
+            } else {
+                copies = sync.Next(item.frame.get(), current.get());
+            }
         }
         return copies > 0;
     };

@@ -8,19 +8,9 @@
 # Windows older than 7 is refused.
 set -eu
 wine_run=$1 shared=$2 prefix=$3 setup=$4 unpacked=$5 version=$6 probe64=$7 probe32=$8
-drivers='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Drivers32'
 uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarv'
-
-wine() { "$wine_run" x64 "$prefix" "$@"; }
-fail() { echo "FAILED: $*" >&2; status=1; }
-status=0
-
-for file in "$setup" "$probe64" "$probe32"; do
-    if [ ! -f "$file" ]; then
-        echo "FAILED: no $file (the windows-x86 build comes first, then windows-x64)" >&2
-        exit 1
-    fi
-done
+. "$(dirname "$0")/lib.sh"
+need "$setup" "$probe64" "$probe32"
 
 # A fresh copy of the shared prefix as it was made, no Wine process left running.
 fresh() {
@@ -36,11 +26,6 @@ windows() { echo "$prefix/drive_c/windows"; }
 installed_files() {
     ls "$(windows)"/system32/tarv*.dll* "$(windows)"/syswow64/tarv*.dll* \
        "$prefix/drive_c/Program Files/Tarv" 2>/dev/null || true
-}
-value() { wine reg query "$drivers" /v "$1" "$2" 2>/dev/null | grep -i "REG_SZ" || true; }
-probes() {
-    wine "$probe64" "$1" || fail "64-bit programs: the codecs are not $1 $2"
-    "$wine_run" x86 "$prefix" "$probe32" "$1" || fail "32-bit programs: the codecs are not $1 $2"
 }
 run_setup() {
     rc=0
@@ -60,19 +45,7 @@ run_setup
 [ $rc = 0 ] || fail "the setup exited with $rc"
 echo "setup.exe /S took $(($(date +%s) - start)) s"
 probes present "after the setup"
-for pair in system32:x64 syswow64:x86; do
-    folder=${pair%%:*} build=${pair#*:}
-    for dll in tarvy.dll tarvr.dll; do
-        cmp -s "$(windows)/$folder/$dll" "$unpacked/$build/$dll" ||
-            fail "$folder/$dll is not $build/$dll of the zip"
-    done
-done
-for view in /reg:64 /reg:32; do
-    for pair in vidc.TRVY:tarvy.dll vidc.TRVR:tarvr.dll; do
-        value "${pair%%:*}" "$view" | grep -qi "${pair#*:}" ||
-            fail "${pair%%:*} is not ${pair#*:} in the $view registry view"
-    done
-done
+installed_from "$unpacked" "after the setup"
 entry=$(wine reg query "$uninstall" 2>/dev/null || true)
 for field in "DisplayName.*Tarv Lossless Video Codec" "DisplayVersion.*$version" \
              "Publisher.*Tarv" "EstimatedSize.*REG_DWORD" "UninstallString.*uninstall.exe" \
@@ -91,10 +64,8 @@ settle
 probes absent "after the uninstaller"
 left=$(installed_files)
 [ -z "$left" ] || fail "the uninstaller left $left"
+not_registered "after the uninstaller"
 for view in /reg:64 /reg:32; do
-    for name in vidc.TRVY vidc.TRVR; do
-        [ -z "$(value $name $view)" ] || fail "$name is still in the $view registry view"
-    done
     value vidc.ZZZZ "$view" | grep -q other.dll || fail "another codec's entry went ($view)"
 done
 if wine reg query "$uninstall" >/dev/null 2>&1; then
@@ -107,11 +78,7 @@ chattr +i "$(windows)/syswow64" || { echo "FAILED: chattr cannot lock a folder h
 run_setup
 chattr -i "$(windows)/syswow64"
 [ $rc != 0 ] || fail "the setup reported success into a folder it cannot write"
-for view in /reg:64 /reg:32; do
-    for name in vidc.TRVY vidc.TRVR; do
-        [ -z "$(value $name $view)" ] || fail "a failed setup left $name in the $view view"
-    done
-done
+not_registered "after a failed setup"
 left=$(installed_files)
 [ -z "$left" ] || fail "a failed setup left $left"
 if wine reg query "$uninstall" >/dev/null 2>&1; then
