@@ -176,9 +176,9 @@ fi
 set -- --prefix="$prefix" "$@"
 mkdir -p "$builddir"
 cd "$builddir"
-# A build configured the same way from the same series is only brought up to
-# date: configure alone takes most of a minute.
-options=$(printf '%s\n' "$digest" "$@")
+# A build configured the same way from the same tree and series is only
+# brought up to date: configure alone takes most of a minute.
+options=$(printf '%s\n' "$src" "$digest" "$@")
 if [ -f ffbuild/config.mak ] && [ -f tarv-configure ] && [ "$(cat tarv-configure)" = "$options" ]; then
     echo "build.sh: FFmpeg $version in $builddir is configured as asked" >&2
 else
