@@ -52,6 +52,31 @@ int MaxDepth(const AVPixFmtDescriptor* d)
     return depth;
 }
 
+// Planar 4:2:2 rows into YUY2 rows, bytes rearranged only. At an odd width
+// the lone last pixel keeps its Y and U; the row holds no V for it.
+void PackPlanar422(const AVFrame* frame, uint8_t* packed, size_t row, int width, int height)
+{
+    const size_t bytes = PictureRowBytes(Variant::Yuy2, width);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* luma = frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0];
+        const uint8_t* u = frame->data[1] + static_cast<ptrdiff_t>(y) * frame->linesize[1];
+        const uint8_t* v = frame->data[2] + static_cast<ptrdiff_t>(y) * frame->linesize[2];
+        uint8_t* out = packed + static_cast<size_t>(y) * row;
+        int x = 0;
+        for (; x + 1 < width; x += 2) {
+            *out++ = luma[x];
+            *out++ = u[x / 2];
+            *out++ = luma[x + 1];
+            *out++ = v[x / 2];
+        }
+        if (x < width) {
+            *out++ = luma[x];
+            *out++ = u[x / 2];
+        }
+        std::memset(out, 0, row - bytes);
+    }
+}
+
 } // namespace
 
 std::string PixelFormatName(AVPixelFormat f)
@@ -125,6 +150,12 @@ bool ToPacked::Convert(const AVFrame* frame, uint8_t* packed)
         return false;
     const auto source = PlainRange(static_cast<AVPixelFormat>(frame->format));
     const AVPixelFormat target = PackedPixelFormat(m_variant);
+    // Not swscale's packing of planar 4:2:2: at an odd width it leaves the last
+    // pixel blank.
+    if (m_variant == Variant::Yuy2 && source == AV_PIX_FMT_YUV422P) {
+        PackPlanar422(frame, packed, RowBytes(m_variant, m_width), m_width, m_height);
+        return true;
+    }
     const AVFrame* picture = frame;
     if (source != target) {
         m_sws = sws_getCachedContext(m_sws, m_width, m_height, source, m_width, m_height, target,

@@ -84,25 +84,30 @@ for codec in yuy2 rgb24; do
 done
 
 # ---- Files written on Windows ------------------------------------------------
-# Decoding and coding again gives back every payload of the original byte for byte.
-while read -r file codec frames <&3; do
-    name="windows $file"
+# Decoding (to the codec's format, or to another that holds the same samples)
+# and coding again gives back every payload of the original byte for byte.
+while read -r file codec frames pix <&3; do
+    name="windows $file as $pix"
     original=$data/windows/$file
-    run decode "$original" "win.$file.nut"
+    decoded=win.$file.$pix.nut
+    options=()
+    [ "$pix" != - ] && options=(--pix-fmt "$pix")
+    run decode "$original" "$decoded" "${options[@]}"
     expect "$name: decode" 0 || continue
     got=$(ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 \
-        "win.$file.nut")
+        "$decoded")
     [ "$got" = "$frames" ] || fail "$name: expected $frames decoded frames, got $got"
     # tarvy.avi has an odd width: the warning about the V sample is expected.
-    run encode "win.$file.nut" "win.$file.avi" --codec "$codec"
+    run encode "$decoded" "$decoded.avi" --codec "$codec"
     expect "$name: encode again" 0 || continue
     expected=$(packets "$original")
-    if [ -z "$expected" ] || [ "$(packets "win.$file.avi")" != "$expected" ]; then
+    if [ -z "$expected" ] || [ "$(packets "$decoded.avi")" != "$expected" ]; then
         fail "$name: expected the payloads of $original again, got different packets"
     fi
 done 3<<'TABLE'
-tarvy.avi yuy2 6
-tarvr_avisave.avi rgb24 5
+tarvy.avi yuy2 6 -
+tarvy.avi yuy2 6 yuv422p
+tarvr_avisave.avi rgb24 5 -
 TABLE
 
 # ---- Damaged, truncated and unreadable input ---------------------------------

@@ -116,18 +116,29 @@ TEST(PackedFrames, NativeFramesRoundTripExactly)
     }
 }
 
+// At an odd width too: the lone last pixel keeps its Y and U (swscale's own
+// packing left it blank).
 TEST(PackedFrames, PlanarYuv422IsOnlyRepacked)
 {
-    const tarv::FramePtr in = RandomFrame(AV_PIX_FMT_YUV422P, 8, 3, 11);
-    tarv::ToPacked to(Variant::Yuy2, 8, 3);
-    std::vector<uint8_t> packed(tarv::FrameBytes(Variant::Yuy2, 8, 3));
-    ASSERT_TRUE(to.Convert(in.get(), packed.data()));
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 8; ++x) {
-            const uint8_t* p = packed.data() + y * 16 + 2 * x;
-            ASSERT_EQ(p[0], in->data[0][y * in->linesize[0] + x]);
-            ASSERT_EQ(p[1], in->data[x % 2 == 0 ? 1 : 2][y * in->linesize[1] + x / 2]);
+    for (const int w : {8, 33, 1}) {
+        SCOPED_TRACE("width " + std::to_string(w));
+        const tarv::FramePtr in = RandomFrame(AV_PIX_FMT_YUV422P, w, 3, 11);
+        tarv::ToPacked to(Variant::Yuy2, w, 3);
+        std::vector<uint8_t> packed(tarv::FrameBytes(Variant::Yuy2, w, 3), 0xAA);
+        ASSERT_TRUE(to.Convert(in.get(), packed.data()));
+        const size_t row = tarv::RowBytes(Variant::Yuy2, w);
+        for (int y = 0; y < 3; ++y) {
+            const uint8_t* line = packed.data() + static_cast<size_t>(y) * row;
+            for (int x = 0; x < w; ++x) {
+                const uint8_t* p = line + 2 * x;
+                ASSERT_EQ(p[0], in->data[0][y * in->linesize[0] + x]) << "x=" << x;
+                ASSERT_EQ(p[1], in->data[x % 2 == 0 ? 1 : 2][y * in->linesize[1] + x / 2])
+                    << "x=" << x;
+            }
+            for (size_t i = tarv::PictureRowBytes(Variant::Yuy2, w); i < row; ++i)
+                ASSERT_EQ(line[i], 0) << "row " << y << " padding";
         }
+    }
 }
 
 // FFmpeg's odd-width YUY2 gives the lone last pixel a V sample that the codec
@@ -258,7 +269,8 @@ TEST(FrameSync, StopsAtItsLimit)
 // either delivered or counted as dropped.
 TEST(LiveSource, AFullQueueDropsAndCountsAndStaysBounded)
 {
-    tarv::MediaReader reader(tarv::InputSpec{"testsrc=size=64x48:rate=1000:duration=1", "lavfi", {}});
+    tarv::MediaReader reader(
+        tarv::InputSpec{"testsrc=size=64x48:rate=1000:duration=1", "lavfi", {}});
     ASSERT_TRUE(reader.Live());
     const size_t frameBytes = 64 * 48 * 3;
     const size_t bound = 10 * frameBytes + frameBytes / 2;
@@ -295,7 +307,12 @@ TEST(SampleComparer, NamesTheFirstDifferenceOrTheShorterStream)
         {"equal", ramp, ramp, 2, 2, 4, ""},
         {"stereo 16-bit", ramp, changed, 2, 2, 4, "sample 2 (0.500 s), channel 1, differs"},
         {"bytes", ramp, changed, 1, 1, 0, "byte 9 of the copied packets differs"},
-        {"shorter", ramp, {0, 1, 2, 3}, 2, 2, 4,
+        {"shorter",
+         ramp,
+         {0, 1, 2, 3},
+         2,
+         2,
+         4,
          "the encoded stream ends after 1 samples, the other goes on for 2 more"},
     };
     for (const Case& c : cases) {
