@@ -17,7 +17,7 @@ stopped: a series already applied by this script is not applied twice.
   --jobs N         make -jN (default: one per processor)
   --patches DIR    apply the series in DIR instead of ffmpeg/5.1 or ffmpeg/7.1
   --minimal        only what Tarv's tests need: the codec, AVI, NUT, rawvideo,
-                   the hashing muxers and lavfi's test sources; static
+                   the hashing and null muxers and lavfi's test sources; static
                    libraries, ffmpeg and ffprobe, no assembly
   --sanitize       with --minimal: clang with AddressSanitizer,
                    UndefinedBehaviorSanitizer and libFuzzer's coverage, and
@@ -166,7 +166,8 @@ if [ -n "$sanitize" ]; then
 fi
 if [ -n "$minimal" ]; then
     set -- --disable-everything --disable-doc --disable-autodetect --disable-x86asm \
-        --enable-decoder=tarv,rawvideo --enable-encoder=tarv,rawvideo \
+        --enable-decoder=tarv,rawvideo,wrapped_avframe \
+        --enable-encoder=tarv,rawvideo,wrapped_avframe \
         --enable-demuxer=avi,nut,rawvideo \
         --enable-muxer=avi,nut,rawvideo,framemd5,framecrc,md5,streamhash,null \
         --enable-protocol=file,pipe --enable-indev=lavfi \
