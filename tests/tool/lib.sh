@@ -96,15 +96,20 @@ make_clip() {
         -frames:v "$frames" -c:v "$codec" "$file" || fail "ffmpeg could not make $file"
 }
 
+# The ffmpeg that hashes pictures and packets below; the tests of FFmpeg with
+# Tarv's patches set the one under test.
+hash_ffmpeg=ffmpeg
+
 # Per-frame MD5s of FILE's pictures converted to PIXFMT, one a line.
 hashes() {
-    ffmpeg -v error -nostdin -i "$1" -map 0:v:0 -pix_fmt "$2" -f framemd5 - |
+    "$hash_ffmpeg" -v error -nostdin -i "$1" -map 0:v:0 -pix_fmt "$2" -f framemd5 - |
         awk '!/^#/ { print $NF }'
 }
 
 # Per-packet MD5s of FILE's video stream, as stored.
 packets() {
-    ffmpeg -v error -nostdin -i "$1" -map 0:v -c copy -f framemd5 - | awk '!/^#/ { print $NF }'
+    "$hash_ffmpeg" -v error -nostdin -i "$1" -map 0:v -c copy -f framemd5 - |
+        awk '!/^#/ { print $NF }'
 }
 
 # same_frames CASE EXPECTED GOT PIXFMT: both files hold the same pictures in
