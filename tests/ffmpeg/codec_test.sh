@@ -15,16 +15,7 @@ set -u
 # files' only source), so that the encoder takes all four of its formats.
 # Columns: clip (or a file in DATA_DIR), tool codec, size, frames, source.
 while read -r clip codec size frames source <&3; do
-    name=${clip##*/} name=${name%.avi}
-    if [ "$codec" = - ]; then
-        cp "$data/$clip" "$name.avi"
-    else
-        pix=bgr24
-        [ "$codec" = yuy2 ] && pix=yuyv422
-        make_clip "$name.nut" "$pix" "$size" "$frames"
-        run encode "$name.nut" "$name.avi" --codec "$codec"
-        expect "$name: tarv encode" 0 || continue
-    fi
+    row_avi "$clip" "$codec" "$size" "$frames" || continue
     tag=$(probe "$name.avi" stream=codec_tag_string)
     format=$(decoder_format "$tag")
     got=$(probe "$name.avi" stream=codec_name,pix_fmt)

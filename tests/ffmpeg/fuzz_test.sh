@@ -34,12 +34,10 @@ settings() {
 # One seed of a clip's payloads, and one of each payload alone.
 mkdir seeds
 while read -r codec size bits <&3; do
-    pix=bgr24 tag=TRVR
-    [ "$codec" = yuy2 ] && pix=yuyv422 tag=TRVY
+    tag=TRVR
+    [ "$codec" = yuy2 ] && tag=TRVY
     clip=$codec.$size
-    make_clip "$clip.nut" "$pix" "$size" 3
-    run encode "$clip.nut" "$clip.avi" --codec "$codec"
-    expect "seeds: tarv encode $clip" 0 || continue
+    coded_clip "$clip" "$codec" "$size" 3 || continue
     ffrun -i "$clip.avi" -map 0:v -c copy -f rawvideo "$clip.payloads"
     expect "seeds: payloads of $clip" 0 || continue
     offset=0 n=0

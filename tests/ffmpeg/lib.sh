@@ -34,10 +34,31 @@ probe() {
         sed 's/ $//'
 }
 
-# The pixel format FFmpeg's Tarv decoder gives for a FourCC, and the tool's
-# codec name for it.
+# The pixel format FFmpeg's Tarv decoder gives for a FourCC.
 decoder_format() { case $1 in TRVY) echo yuv422p ;; TRVR) echo gbrp ;; esac; }
-tool_codec() { case $1 in TRVY) echo yuy2 ;; TRVR) echo rgb24 ;; esac; }
+
+# coded_clip NAME CODEC SIZE FRAMES [RATE]: NAME.nut, a clip in the packed
+# format the tool codes CODEC (yuy2, rgb24) from, and NAME.avi, tarv encode's
+# file of it. False, the failure counted, when tarv encode fails.
+coded_clip() {
+    local pix=bgr24
+    [ "$2" = yuy2 ] && pix=yuyv422
+    make_clip "$1.nut" "$pix" "$3" "$4" "${@:5}"
+    run encode "$1.nut" "$1.avi" --codec "$2"
+    expect "$1: tarv encode" 0
+}
+
+# row_avi CLIP CODEC SIZE FRAMES: $name.avi for a row of a test table, name
+# being CLIP's base name: a copy of DATA_DIR/CLIP when CODEC is -, else a
+# coded_clip.
+row_avi() {
+    name=${1##*/} name=${name%.avi}
+    if [ "$2" = - ]; then
+        cp "$data/$1" "$name.avi"
+    else
+        coded_clip "$name" "$2" "$3" "$4"
+    fi
+}
 
 # le32 N, le64 N: N as little-endian bytes on stdout.
 le32() { printf "$(printf '\\%03o' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)))"; }

@@ -58,16 +58,7 @@ play() {
 # also `tarv decode`'s own rgb24 frames, exactly.
 # Columns: clip (or a file in DATA_DIR), tool codec, size, frames.
 while read -r clip codec size frames <&3; do
-    name=${clip##*/} name=${name%.avi}
-    if [ "$codec" = - ]; then
-        cp "$data/$clip" "$name.avi"
-    else
-        pix=bgr24
-        [ "$codec" = yuy2 ] && pix=yuyv422
-        make_clip "$name.nut" "$pix" "$size" "$frames"
-        run encode "$name.nut" "$name.avi" --codec "$codec"
-        expect "$name: tarv encode" 0 || continue
-    fi
+    row_avi "$clip" "$codec" "$size" "$frames" || continue
     tag=$(probe "$name.avi" stream=codec_tag_string)
     frames=$(probe "$name.avi" stream=nb_frames)
     run decode "$name.avi" "$name.ref.nut" --pix-fmt "$(decoder_format "$tag")"
