@@ -405,10 +405,13 @@ gboolean SetFormat(GstVideoDecoder* dec, GstVideoCodecState* state)
                                           GST_VIDEO_COLORIMETRY_BT601);
     }
 
-    // Frames wait for the ones before them on other threads.
+    // A frame goes out once `threads` more have come in behind it, which keeps
+    // every worker busy while the streaming thread waits for upstream; with
+    // one thread it goes out at once.
+    const int held = threads > 1 ? threads : 0;
     GstClockTime latency = 0;
     if (state->info.fps_n > 0 && state->info.fps_d > 0)
-        latency = gst_util_uint64_scale_ceil(static_cast<guint64>(threads - 1) * GST_SECOND,
+        latency = gst_util_uint64_scale_ceil(static_cast<guint64>(held) * GST_SECOND,
                                              static_cast<guint64>(state->info.fps_d),
                                              static_cast<guint64>(state->info.fps_n));
     gst_video_decoder_set_latency(dec, latency, latency);

@@ -4,6 +4,7 @@
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
+#include <gst/check/gstharness.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
 #include <gtest/gtest.h>
@@ -170,6 +171,34 @@ size_t FrameBytes(const std::string& format, size_t width, size_t height)
     return (format == "YUY2" ? 4 * ((width + 1) / 2) : 3 * width) * height;
 }
 
+// The first `count` payloads of a clip, as avidemux hands them on.
+std::vector<Frame> Payloads(const std::string& file, size_t count)
+{
+    std::vector<Frame> payloads;
+    GstElement* demux = gst_parse_launch(
+        ("filesrc location=" + kClips + "/" + file + " ! avidemux ! appsink name=out sync=false")
+            .c_str(),
+        nullptr);
+    if (demux == nullptr)
+        return payloads;
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(demux), "out");
+    gst_element_set_state(demux, GST_STATE_PLAYING);
+    while (payloads.size() < count) {
+        GstSample* sample = gst_app_sink_pull_sample(GST_APP_SINK(sink));
+        if (sample == nullptr)
+            break;
+        GstMapInfo map;
+        gst_buffer_map(gst_sample_get_buffer(sample), &map, GST_MAP_READ);
+        payloads.emplace_back(map.data, map.data + map.size);
+        gst_buffer_unmap(gst_sample_get_buffer(sample), &map);
+        gst_sample_unref(sample);
+    }
+    gst_element_set_state(demux, GST_STATE_NULL);
+    gst_object_unref(sink);
+    gst_object_unref(demux);
+    return payloads;
+}
+
 // ---- Exact frames -----------------------------------------------------------
 
 struct ClipCase {
@@ -273,6 +302,40 @@ TEST(Seek, GivesTheFrameSoughtExactly)
         }
 }
 
+// ---- Latency ----------------------------------------------------------------
+
+// The latency tarvdec reports is the frames it holds before the first comes
+// out, counted by feeding them one at a time on this thread.
+TEST(Latency, ReportedIsTheFramesHeld)
+{
+    NeedClips();
+    const std::vector<Frame> payloads = Payloads("rgb.avi", 1);
+    ASSERT_EQ(payloads.size(), 1u);
+    const std::string caps = "video/x-avi-unknown,fourcc=(int)" +
+                             std::to_string(GST_MAKE_FOURCC('T', 'R', 'V', 'R')) +
+                             ",width=321,height=241,framerate=25/1";
+    for (int threads : {1, 2, 3, 4}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        GstElement* dec = gst_element_factory_make("tarvdec", nullptr);
+        ASSERT_NE(dec, nullptr);
+        g_object_set(dec, "threads", threads, nullptr);
+        GstHarness* h = gst_harness_new_with_element(dec, "sink", "src");
+        gst_object_unref(dec);
+        gst_harness_set_src_caps_str(h, caps.c_str());
+        guint64 fed = 0;
+        while (gst_harness_buffers_received(h) == 0 && fed < 16) {
+            GstBuffer* buffer = gst_buffer_new_memdup(payloads[0].data(), payloads[0].size());
+            GST_BUFFER_PTS(buffer) = fed * GST_SECOND / 25;
+            GST_BUFFER_DURATION(buffer) = GST_SECOND / 25;
+            ASSERT_EQ(gst_harness_push(h, buffer), GST_FLOW_OK);
+            ++fed;
+        }
+        ASSERT_EQ(gst_harness_buffers_received(h), 1u);
+        EXPECT_EQ(gst_harness_query_latency(h), (fed - 1) * GST_SECOND / 25);
+        gst_harness_teardown(h);
+    }
+}
+
 // ---- Damaged input ----------------------------------------------------------
 
 struct DamageCase {
@@ -313,30 +376,8 @@ TEST(Damage, EndsWithAMessageAndKeepsTheGoodFrames)
 TEST(Damage, PayloadsFromAnySource)
 {
     NeedClips();
-    std::vector<std::vector<uint8_t>> payloads;
-    {
-        // Frames 0 and 1 of rgb.avi as coded.
-        GError* error = nullptr;
-        GstElement* demux = gst_parse_launch(
-            ("filesrc location=" + kClips + "/rgb.avi ! avidemux ! appsink name=out sync=false")
-                .c_str(),
-            &error);
-        ASSERT_EQ(error, nullptr);
-        GstElement* sink = gst_bin_get_by_name(GST_BIN(demux), "out");
-        gst_element_set_state(demux, GST_STATE_PLAYING);
-        while (payloads.size() < 2) {
-            GstSample* sample = gst_app_sink_pull_sample(GST_APP_SINK(sink));
-            ASSERT_NE(sample, nullptr);
-            GstMapInfo map;
-            gst_buffer_map(gst_sample_get_buffer(sample), &map, GST_MAP_READ);
-            payloads.emplace_back(map.data, map.data + map.size);
-            gst_buffer_unmap(gst_sample_get_buffer(sample), &map);
-            gst_sample_unref(sample);
-        }
-        gst_element_set_state(demux, GST_STATE_NULL);
-        gst_object_unref(sink);
-        gst_object_unref(demux);
-    }
+    const std::vector<Frame> payloads = Payloads("rgb.avi", 2);
+    ASSERT_EQ(payloads.size(), 2u);
     const auto expected = Expected("rgb", FrameBytes("BGR", 321, 241));
     const std::string trvr = "video/x-avi-unknown,fourcc=(int)" +
                              std::to_string(GST_MAKE_FOURCC('T', 'R', 'V', 'R')) +
