@@ -21,7 +21,8 @@ LRESULT Open(LPARAM lParam2)
     CCodecWrapper* wrapper = CreateWrapper(open);
     if (wrapper == nullptr)
         return 0;
-    if (!g_instances.Add(wrapper)) {
+    const DWORD_PTR id = g_instances.Add(wrapper);
+    if (id == 0) {
         // As many instances as the table holds are open: a refusal like any
         // other shortage of memory.
         delete wrapper;
@@ -29,7 +30,7 @@ LRESULT Open(LPARAM lParam2)
             open->dwError = ICERR_MEMORY;
         return 0;
     }
-    return reinterpret_cast<LRESULT>(wrapper);
+    return static_cast<LRESULT>(id);
 }
 
 LRESULT Dialog(const CCodecWrapper* wrapper, LPARAM lParam1)

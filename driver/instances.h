@@ -1,18 +1,23 @@
 // The driver instances this library has handed out and not yet freed.
 //
-// Every DRV_OPEN makes its own wrapper, and its address is the identifier that
-// the platform passes back with every later message of that instance. Hosts do
-// pass identifiers the driver never gave (uninitialised ones, or a closed
-// HIC's), so no message reads through an identifier before this table has
-// found it among the live instances.
+// Every DRV_OPEN makes its own wrapper and gets an identifier that the platform
+// passes back with every later message of that instance. Hosts do pass
+// identifiers the driver never gave (uninitialised ones, or a closed HIC's,
+// after a double close), so no message reads through an identifier before this
+// table has found it among the live instances, and no identifier is handed out
+// twice while the library is loaded: a stale one can never reach, or free, a
+// later stream's instance.
+//
+// An identifier is a slot number and that slot's generation, which grows by
+// one at every open that takes the slot. Opens take slots in turn, so a slot
+// comes back only after every other free one has been used. A slot whose
+// generation would no longer fit is retired.
 //
 // Different instances run on different threads at once, and opens and closes
-// may run beside them, so the table is lock-free: a fixed array of atomic slots,
-// open addressing on the address. A slot goes from empty to taken, from taken to
-// freed (a tombstone that a later open may take again), and never back to
-// empty, so a search for a live instance cannot stop short of it. Finding costs
-// a hash and usually one load; an identifier that is no instance reads the
-// slots until the first empty one, at worst all of them.
+// may run beside them, so the table is lock-free: each slot's state (its
+// generation and whether it is live) is one atomic word, changed by
+// compare-and-swap; its wrapper is written while the slot is taken and nobody
+// yet knows the new identifier, and read between two looks at the state.
 #pragma once
 
 #include "platform/platform.h"
@@ -32,9 +37,9 @@ public:
     CInstanceTable(const CInstanceTable&) = delete;
     CInstanceTable& operator=(const CInstanceTable&) = delete;
 
-    // Takes `wrapper` into the table: false, with nothing changed, when every
-    // slot holds a live instance.
-    bool Add(CCodecWrapper* wrapper) noexcept;
+    // Takes `wrapper` into the table and returns its new identifier, never 0;
+    // 0, with nothing changed, when every slot holds a live instance.
+    DWORD_PTR Add(CCodecWrapper* wrapper) noexcept;
     // The live instance with this identifier, or null (0 and foreign values too).
     CCodecWrapper* Find(DWORD_PTR id) noexcept;
     // Takes the instance out of the table and returns it for the caller to
@@ -46,14 +51,14 @@ public:
     void ReleaseAll() noexcept;
 
 private:
-    static constexpr uintptr_t kEmpty = 0;
-    static constexpr uintptr_t kFreed = 1; // never an object's address
+    struct Slot {
+        // generation << 1 | live
+        std::atomic<uintptr_t> state{0};
+        std::atomic<CCodecWrapper*> wrapper{nullptr};
+    };
 
-    static size_t Home(uintptr_t id) noexcept;
-    // The slot that holds this live instance, or null.
-    std::atomic<uintptr_t>* Locate(DWORD_PTR id) noexcept;
-
-    std::atomic<uintptr_t> m_slots[kCapacity] = {};
+    std::atomic<size_t> m_next{0};
+    Slot m_slots[kCapacity];
 };
 
 // The library's instances.

@@ -20,11 +20,10 @@ namespace {
 using namespace tarv;
 using namespace tarv_test;
 
-LRESULT Send(const CCodecWrapper* w, UINT message, const void* p1 = nullptr,
-             const void* p2 = nullptr)
+LRESULT Send(DWORD_PTR id, UINT message, const void* p1 = nullptr, const void* p2 = nullptr)
 {
-    return DriverProc(reinterpret_cast<DWORD_PTR>(w), nullptr, message,
-                      reinterpret_cast<LPARAM>(p1), reinterpret_cast<LPARAM>(p2));
+    return DriverProc(id, nullptr, message, reinterpret_cast<LPARAM>(p1),
+                      reinterpret_cast<LPARAM>(p2));
 }
 
 // Allocations that `step` makes with allocation working.
@@ -43,9 +42,10 @@ struct Session {
     {
         wrapper.m_encoder.reset(Info(v).newEncoder());
         wrapper.m_decoder.reset(Info(v).newDecoder());
-        EXPECT_TRUE(g_instances.Add(&wrapper));
+        id = g_instances.Add(&wrapper);
+        EXPECT_NE(id, 0u);
     }
-    ~Session() { g_instances.Remove(reinterpret_cast<DWORD_PTR>(&wrapper)); }
+    ~Session() { g_instances.Remove(id); }
 
     BITMAPINFOHEADER Raw(int32_t height) const { return RawHeader(v, 8, height); }
     BITMAPINFOHEADER Packed(int32_t height) const { return CompressedHeader(v, 8, height); }
@@ -73,11 +73,11 @@ struct Session {
     {
         const BITMAPINFOHEADER raw = Raw(height), packed = Packed(height);
         const Bytes pixels = Frame(RawFormat(v, 8, height), Content::Noise, 7);
-        ASSERT_EQ(Send(&wrapper, ICM_COMPRESS_QUERY, &raw, &packed), ICERR_OK);
+        ASSERT_EQ(Send(id, ICM_COMPRESS_QUERY, &raw, &packed), ICERR_OK);
         const Compressed c = Compress(height, pixels);
         ASSERT_EQ(c.status, Status::Ok);
         const BITMAPINFOHEADER compressed = Header(c.format);
-        ASSERT_EQ(Send(&wrapper, ICM_DECOMPRESS_QUERY, &compressed, &raw), ICERR_OK);
+        ASSERT_EQ(Send(id, ICM_DECOMPRESS_QUERY, &compressed, &raw), ICERR_OK);
         Bytes out;
         ASSERT_EQ(Decompress(c, out), Status::Ok);
         EXPECT_EQ(out, pixels);
@@ -85,6 +85,7 @@ struct Session {
 
     const Variant v;
     CCodecWrapper wrapper;
+    DWORD_PTR id = 0;
 };
 
 void ExpectUnconfigured(const CCodec& codec)
@@ -113,7 +114,7 @@ TEST_F(AllocationFailure, OpenRepliesMemoryAndLeavesNothingBehind)
     ICOPEN open{};
     open.fccType = kFourCC_vidc;
     const long count = CountAllocations([&] {
-        const LRESULT id = Send(nullptr, DRV_OPEN, nullptr, &open);
+        const LRESULT id = Send(0, DRV_OPEN, nullptr, &open);
         EXPECT_NE(id, 0);
         EXPECT_EQ(DriverProc(static_cast<DWORD_PTR>(id), nullptr, DRV_CLOSE, 0, 0), 1);
     });
@@ -125,16 +126,16 @@ TEST_F(AllocationFailure, OpenRepliesMemoryAndLeavesNothingBehind)
             constexpr LRESULT kUnwritten = 12345;
             open.dwError = kUnwritten;
             FailAllocationAt(n);
-            EXPECT_EQ(Send(nullptr, DRV_OPEN, nullptr, record), 0);
+            EXPECT_EQ(Send(0, DRV_OPEN, nullptr, record), 0);
             EXPECT_EQ(open.dwError, record != nullptr ? ICERR_MEMORY : kUnwritten);
         }
         FailAllocationAt(-1);
-        const LRESULT id = Send(nullptr, DRV_OPEN, nullptr, &open);
+        const LRESULT id = Send(0, DRV_OPEN, nullptr, &open);
         const CCodecWrapper* w = g_instances.Find(static_cast<DWORD_PTR>(id));
         EXPECT_EQ(open.dwError, ICERR_OK);
         ASSERT_NE(w, nullptr);
         EXPECT_TRUE(w->m_encoder && w->m_decoder);
-        EXPECT_EQ(Send(w, DRV_CLOSE), 1);
+        EXPECT_EQ(Send(static_cast<DWORD_PTR>(id), DRV_CLOSE), 1);
     }
 
     // CreateCodecs on its own, also when one object is already there: both or neither.
@@ -198,14 +199,14 @@ TEST_F(AllocationFailure, QueryRepliesMemoryAndLeavesTheObjectUnconfigured)
                 if (c.start == Start::OtherSize)
                     s.ExpectRoundTrip(kOtherHeight);
                 if (c.start == Start::Ended) {
-                    ASSERT_EQ(Send(&s.wrapper, ICM_COMPRESS_QUERY, &raw, &packed), ICERR_OK);
-                    ASSERT_EQ(Send(&s.wrapper, ICM_COMPRESS_END), ICERR_OK);
+                    ASSERT_EQ(Send(s.id, ICM_COMPRESS_QUERY, &raw, &packed), ICERR_OK);
+                    ASSERT_EQ(Send(s.id, ICM_COMPRESS_END), ICERR_OK);
                 }
             };
             auto query = [&](Session& s) {
                 const BITMAPINFOHEADER raw = s.Raw(kHeight), packed = s.Packed(kHeight);
-                return c.decoder ? Send(&s.wrapper, c.message, &packed, &raw)
-                                 : Send(&s.wrapper, c.message, &raw, &packed);
+                return c.decoder ? Send(s.id, c.message, &packed, &raw)
+                                 : Send(s.id, c.message, &raw, &packed);
             };
 
             Session counted(v);
@@ -238,7 +239,7 @@ TEST_F(AllocationFailure, FramesAllocateNothing)
         SCOPED_TRACE(Info(v).name);
         Session s(v);
         const BITMAPINFOHEADER raw = s.Raw(6), packed = s.Packed(6);
-        ASSERT_EQ(Send(&s.wrapper, ICM_COMPRESS_QUERY, &raw, &packed), ICERR_OK);
+        ASSERT_EQ(Send(s.id, ICM_COMPRESS_QUERY, &raw, &packed), ICERR_OK);
         const FrameFormat format = RawFormat(v, 8, 6);
         const Bytes pixels = Frame(format, Content::Noise, 1),
                     other = Frame(format, Content::Noise, 2);
@@ -248,7 +249,7 @@ TEST_F(AllocationFailure, FramesAllocateNothing)
         ASSERT_EQ(first.status, Status::Ok);
         ASSERT_EQ(second.status, Status::Ok);
         const BITMAPINFOHEADER compressed = Header(first.format);
-        ASSERT_EQ(Send(&s.wrapper, ICM_DECOMPRESS_QUERY, &compressed, &raw), ICERR_OK);
+        ASSERT_EQ(Send(s.id, ICM_DECOMPRESS_QUERY, &compressed, &raw), ICERR_OK);
         Bytes out;
         EXPECT_EQ(CountAllocations([&] { EXPECT_EQ(s.Decompress(first, out), Status::Ok); }), 0);
         EXPECT_EQ(CountAllocations([&] { EXPECT_EQ(s.Decompress(second, out), Status::Ok); }), 0);

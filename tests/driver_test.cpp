@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -301,6 +302,30 @@ TEST_P(Driver, EveryOpenIsAnInstanceOfItsOwn)
     EXPECT_EQ(Compress(in, frame, capacity), ICERR_OK);
     OpenDriver();
     EXPECT_EQ(Compress(in, frame, capacity), ICERR_BADFORMAT);
+}
+
+// A closed identifier stays a stranger for good: a host's second close, or a
+// message through a closed HIC, never reaches an instance opened after it,
+// however the allocator reuses the closed instance's memory.
+TEST_P(Driver, ClosedIdentifiersNeverNameALaterInstance)
+{
+    const BITMAPINFOHEADER in = Raw(16, 8);
+    std::vector<DWORD_PTR> handedOut;
+    for (int i = 0; i < 50; ++i) {
+        const DWORD_PTR closed = lib.Open();
+        ASSERT_NE(closed, 0u);
+        ASSERT_EQ(lib.Send(closed, DRV_CLOSE), 1);
+        const DWORD_PTR next = lib.Open();
+        ASSERT_NE(next, 0u);
+        ASSERT_EQ(lib.Send(next, ICM_COMPRESS_QUERY, P(&in)), ICERR_OK);
+        EXPECT_EQ(lib.Send(closed, DRV_CLOSE), 1);
+        EXPECT_EQ(lib.Send(closed, ICM_COMPRESS_QUERY, P(&in)), ICERR_ERROR);
+        EXPECT_EQ(lib.Send(next, ICM_COMPRESS_QUERY, P(&in)), ICERR_OK) << "open " << i;
+        ASSERT_EQ(lib.Send(next, DRV_CLOSE), 1);
+        handedOut.insert(handedOut.end(), {closed, next});
+    }
+    std::sort(handedOut.begin(), handedOut.end());
+    EXPECT_EQ(std::adjacent_find(handedOut.begin(), handedOut.end()), handedOut.end());
 }
 
 TEST_P(Driver, InfoRecord)
