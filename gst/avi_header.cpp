@@ -2,6 +2,8 @@
 
 #include "codec/format.h"
 
+#include <algorithm>
+
 namespace tarv_gst {
 namespace {
 
@@ -93,7 +95,9 @@ std::optional<AviVideo> AviVideoStream(const uint8_t* data, size_t size, uint32_
         while (header.Next(id, body, bytes)) {
             if (id != Tag("LIST") || bytes < 4 || U32(body) != Tag("strl"))
                 continue;
-            const auto video = VideoOf(body + 4, bytes - 4, fourcc);
+            auto video = VideoOf(body + 4, bytes - 4, fourcc);
+            if (video)
+                video->stream = index;
             if (video && stream == index)
                 return video;
             if (!first)
@@ -103,6 +107,46 @@ std::optional<AviVideo> AviVideoStream(const uint8_t* data, size_t size, uint32_
         return first;
     }
     return std::nullopt;
+}
+
+AviChunks AviStreamChunks(const AviReadAt& read, uint64_t fileSize, unsigned stream)
+{
+    AviChunks chunks;
+    if (stream > 99)
+        return chunks;
+    // Frame chunks are named by the stream's two digits and dc or db.
+    const auto tens = static_cast<uint8_t>('0' + stream / 10);
+    const auto ones = static_cast<uint8_t>('0' + stream % 10);
+    uint64_t riff = 0;
+    uint8_t head[12];
+    while (fileSize - riff >= 12 && read(riff, head, 12) == 12 && U32(head) == Tag("RIFF")) {
+        const uint64_t declared = riff + 8 + U32(head + 4);
+        const uint64_t end = std::min(declared, fileSize);
+        // The chunks of the movi list and of its rec lists, one after another;
+        // other lists are stepped over whole.
+        uint64_t at = riff + 12;
+        while (at < end && end - at >= 8 && read(at, head, 12) >= 8) {
+            const uint64_t size = U32(head + 4);
+            if (U32(head) == Tag("LIST") && size >= 4 && end - at >= 12 &&
+                (U32(head + 8) == Tag("movi") || U32(head + 8) == Tag("rec "))) {
+                at += 12;
+                continue;
+            }
+            if (size > end - at - 8)
+                break; // cut short
+            if (head[0] == tens && head[1] == ones && head[2] == 'd' &&
+                (head[3] == 'c' || head[3] == 'b')) {
+                ++chunks.count;
+                if (size > 0)
+                    chunks.coded = chunks.count;
+            }
+            at += 8 + size + size % 2;
+        }
+        if (declared >= fileSize)
+            break;
+        riff = declared + declared % 2;
+    }
+    return chunks;
 }
 
 } // namespace tarv_gst

@@ -160,8 +160,11 @@ struct _TarvDec {
     GstVideoCodecState* output;
     Engine* engine;
     // From the file's header: its frame count (0 when unknown), and the
-    // furthest frame handed in, to tell a file cut short.
+    // furthest frame handed in, to tell a file cut short; the file and the
+    // stream's number in it, when the header came from one.
     guint64 frames, furthest;
+    gchar* file;
+    guint stream;
 };
 
 G_DEFINE_TYPE(TarvDec, tarv_dec, GST_TYPE_VIDEO_DECODER)
@@ -294,7 +297,7 @@ std::optional<unsigned> StreamNumber(GstPad* pad)
 }
 
 // The stream's size and rate from the header of the local AVI file upstream
-// reads, when it reads one.
+// reads, when it reads one; the file's name is kept in self->file.
 std::optional<tarv_gst::AviVideo> VideoFromUpstreamFile(TarvDec* self, tarv::Variant v)
 {
     GstPad* pad = GST_VIDEO_DECODER_SINK_PAD(self);
@@ -314,9 +317,38 @@ std::optional<tarv_gst::AviVideo> VideoFromUpstreamFile(TarvDec* self, tarv::Var
         std::fclose(file);
     }
     GST_DEBUG_OBJECT(self, "read %" G_GSIZE_FORMAT " header bytes of %s", got, path);
-    g_free(path);
-    return tarv_gst::AviVideoStream(header.data(), got, tarv::Info(v).fourccValue,
-                                    StreamNumber(pad));
+    auto video =
+        tarv_gst::AviVideoStream(header.data(), got, tarv::Info(v).fourccValue, StreamNumber(pad));
+    if (video)
+        self->file = path;
+    else
+        g_free(path);
+    return video;
+}
+
+// True when the frames past the furthest that came are all in the file, as
+// empty chunks: Video for Windows drop frames, which avidemux skips.
+bool EndsInDropFrames(TarvDec* self)
+{
+    if (self->file == nullptr)
+        return false;
+    FILE* file = std::fopen(self->file, "rb");
+    if (file == nullptr)
+        return false;
+    const off_t size = fseeko(file, 0, SEEK_END) == 0 ? ftello(file) : -1;
+    const auto read = [file](uint64_t offset, uint8_t* to, size_t bytes) -> size_t {
+        return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0
+                   ? std::fread(to, 1, bytes, file)
+                   : 0;
+    };
+    const auto chunks =
+        size > 0 ? tarv_gst::AviStreamChunks(read, static_cast<uint64_t>(size), self->stream)
+                 : tarv_gst::AviChunks{};
+    std::fclose(file);
+    GST_DEBUG_OBJECT(self,
+                     "%s holds %" G_GUINT64_FORMAT " chunks, the last not empty %" G_GUINT64_FORMAT,
+                     self->file, chunks.count, chunks.coded);
+    return chunks.count >= self->frames && chunks.coded <= self->furthest;
 }
 
 // Base class calls come from C: nothing may be thrown through them. A failure
@@ -344,6 +376,7 @@ gboolean SetFormat(GstVideoDecoder* dec, GstVideoCodecState* state)
         return FALSE;
 
     self->frames = self->furthest = 0;
+    g_clear_pointer(&self->file, g_free);
     const auto variant = VariantOf(gst_caps_get_structure(state->caps, 0));
     if (!variant) {
         gchar* caps = gst_caps_to_string(state->caps);
@@ -368,6 +401,7 @@ gboolean SetFormat(GstVideoDecoder* dec, GstVideoCodecState* state)
         in.width = video->width;
         in.height = video->height;
         self->frames = video->frames;
+        self->stream = video->stream;
         if (in.fps_n <= 0 && video->rate > 0 && video->rate <= G_MAXINT &&
             video->scale <= G_MAXINT) {
             in.fps_n = static_cast<gint>(video->rate);
@@ -490,14 +524,15 @@ GstFlowReturn Drain(GstVideoDecoder* dec)
 }
 
 // At the end of the stream: every frame out, and an error when a file played
-// to its end stopped short of the frames its header counts.
+// to its end stopped short of the frames its header counts (drop frames at its
+// end aside: they leave the last picture up).
 GstFlowReturn Finish(GstVideoDecoder* dec)
 {
     auto* self = TARV_DEC(dec);
     GstFlowReturn ret = Drain(dec);
     const GstSegment& segment = dec->input_segment;
     if (ret == GST_FLOW_OK && self->furthest > 0 && self->furthest < self->frames &&
-        segment.rate > 0 && !GST_CLOCK_TIME_IS_VALID(segment.stop)) {
+        segment.rate > 0 && !GST_CLOCK_TIME_IS_VALID(segment.stop) && !EndsInDropFrames(self)) {
         GST_ELEMENT_ERROR(self, STREAM, DECODE,
                           ("The Tarv stream ends after %" G_GUINT64_FORMAT
                            " of the %" G_GUINT64_FORMAT " frames its header counts: the file "
@@ -528,6 +563,7 @@ gboolean Stop(GstVideoDecoder* dec)
     });
     g_clear_pointer(&self->input, gst_video_codec_state_unref);
     g_clear_pointer(&self->output, gst_video_codec_state_unref);
+    g_clear_pointer(&self->file, g_free);
     return TRUE;
 }
 
@@ -588,6 +624,8 @@ static void tarv_dec_init(TarvDec* self)
     self->input = nullptr;
     self->output = nullptr;
     self->frames = self->furthest = 0;
+    self->file = nullptr;
+    self->stream = 0;
     auto* dec = GST_VIDEO_DECODER(self);
     gst_video_decoder_set_packetized(dec, TRUE);
     gst_video_decoder_set_needs_format(dec, TRUE);

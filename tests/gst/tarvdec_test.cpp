@@ -371,6 +371,113 @@ TEST(Damage, EndsWithAMessageAndKeepsTheGoodFrames)
         }
 }
 
+uint32_t Le32(const Frame& b, size_t at)
+{
+    return static_cast<uint32_t>(b[at]) | static_cast<uint32_t>(b[at + 1]) << 8 |
+           static_cast<uint32_t>(b[at + 2]) << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+void PutLe32(Frame& b, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// win_tarvr.avi (a Windows program's file: frame chunks in movi, then idx1)
+// with the frame chunks in `empty` emptied, as capture programs write drop
+// frames, sizes and index and all; then cut `into` bytes into chunk `cutAt`,
+// when that is one of its 5. Written as NAME in the clips' folder.
+void DropFramesClip(const std::string& name, const std::vector<size_t>& empty, size_t cutAt,
+                    size_t into)
+{
+    std::ifstream in(kClips + "/win_tarvr.avi", std::ios::binary);
+    const Frame avi{std::istreambuf_iterator<char>(in), {}};
+    const auto span = [&](size_t from, size_t to) {
+        return Frame(avi.begin() + static_cast<ptrdiff_t>(from),
+                     avi.begin() + static_cast<ptrdiff_t>(to));
+    };
+    const auto append = [](Frame& to, const Frame& bytes) {
+        to.insert(to.end(), bytes.begin(), bytes.end());
+    };
+    Frame out = span(0, 12);
+    std::vector<size_t> offsets, sizes, starts;
+    const size_t end = 8 + Le32(avi, 4);
+    for (size_t at = 12; at + 8 <= end;) {
+        const uint32_t id = Le32(avi, at), size = Le32(avi, at + 4);
+        const size_t next = at + 8 + size + size % 2;
+        if (id == GST_MAKE_FOURCC('L', 'I', 'S', 'T') &&
+            Le32(avi, at + 8) == GST_MAKE_FOURCC('m', 'o', 'v', 'i')) {
+            const size_t list = out.size();
+            append(out, span(at, at + 12));
+            for (size_t c = at + 12; c < next;) {
+                const uint32_t bytes = Le32(avi, c + 4);
+                const bool drop = std::count(empty.begin(), empty.end(), offsets.size()) != 0;
+                starts.push_back(out.size());
+                offsets.push_back(out.size() - list - 8); // from the list's type
+                sizes.push_back(drop ? 0 : bytes);
+                append(out, span(c, c + 8));
+                if (drop)
+                    PutLe32(out, out.size() - 4, 0);
+                else
+                    append(out, span(c + 8, c + 8 + bytes + bytes % 2));
+                c += 8 + bytes + bytes % 2;
+            }
+            PutLe32(out, list + 4, static_cast<uint32_t>(out.size() - list - 8));
+        } else {
+            const size_t index = out.size();
+            append(out, span(at, next));
+            for (size_t e = 0; id == GST_MAKE_FOURCC('i', 'd', 'x', '1') && e < offsets.size();
+                 ++e) {
+                PutLe32(out, index + 8 + 16 * e + 8, static_cast<uint32_t>(offsets[e]));
+                PutLe32(out, index + 8 + 16 * e + 12, static_cast<uint32_t>(sizes[e]));
+            }
+        }
+        at = next;
+    }
+    ASSERT_EQ(starts.size(), 5u);
+    PutLe32(out, 4, static_cast<uint32_t>(out.size() - 8));
+    if (cutAt < starts.size())
+        out.resize(starts[cutAt] + into);
+    std::ofstream(kClips + "/" + name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
+}
+
+// Empty chunks are drop frames, which avidemux skips: the picture before
+// stays up, and when they end the file it still ends whole.
+TEST(Damage, DropFramesAreNone)
+{
+    NeedClips();
+    const auto expected = Expected("win_tarvr", FrameBytes("BGR", 97, 65));
+    ASSERT_EQ(expected.size(), 5u);
+    constexpr size_t kWhole = 5;
+    const struct {
+        std::vector<size_t> empty;
+        size_t cutAt, into;
+        const char* error;
+        std::vector<size_t> frames; // of win_tarvr.raw that come out
+    } cases[] = {
+        {{3, 4}, kWhole, 0, "", {0, 1, 2}},
+        {{1, 3, 4}, kWhole, 0, "", {0, 2}},
+        {{3, 4}, 2, 100, "ends after 2 of the 5 frames", {0, 1}},
+        {{3, 4}, 4, 0, "ends after 3 of the 5 frames", {0, 1, 2}}, // a drop frame lost
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string name = "drop" + std::to_string(n++) + ".avi";
+        DropFramesClip(name, c.empty, c.cutAt, c.into);
+        for (int threads : {1, 3}) {
+            SCOPED_TRACE(name + ", " + std::to_string(threads) + " threads");
+            const Result r = Launch(AviPipeline(name, threads));
+            EXPECT_EQ(r.errors.empty(), *c.error == '\0') << r.errors;
+            EXPECT_NE(r.errors.find(c.error), std::string::npos) << r.errors;
+            EXPECT_EQ(r.warnings, "");
+            ASSERT_EQ(r.frames.size(), c.frames.size());
+            for (size_t i = 0; i < c.frames.size(); ++i)
+                EXPECT_TRUE(r.frames[i] == expected[c.frames[i]]) << "frame " << c.frames[i];
+        }
+    }
+}
+
 // Streams from elsewhere than an AVI file: the size comes from the caps or
 // nowhere; payloads are whatever the source pushes.
 TEST(Damage, PayloadsFromAnySource)
