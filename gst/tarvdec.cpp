@@ -7,6 +7,7 @@
 // wants those under its stream lock. With one thread, frames decode on the
 // streaming thread itself.
 #include "gst/avi_header.h"
+#include "gst/picture.h"
 #include "tools/pipeline.h"
 #include "variants/frame_coder.h"
 #include "variants/registry.h"
@@ -64,7 +65,6 @@ public:
     // Throws std::runtime_error when the codec refuses the size, std::bad_alloc.
     Engine(tarv::Variant v, int width, int height, int threads)
         : m_variant(v), m_width(width), m_height(height), m_threads(threads),
-          m_row(tarv::RowBytes(v, width)), m_picture(tarv::PictureRowBytes(v, width)),
           m_workers(static_cast<size_t>(threads))
     {
         for (Worker& w : m_workers) {
@@ -78,11 +78,7 @@ public:
 
     int Threads() const { return m_threads; }
     // Bytes of a GStreamer row that carry picture.
-    size_t OutputRowBytes() const
-    {
-        return m_variant == tarv::Variant::Yuy2 ? 4 * ((static_cast<size_t>(m_width) + 1) / 2)
-                                                : m_picture;
-    }
+    size_t OutputRowBytes() const { return tarv_gst::OutputRowBytes(m_variant, m_width); }
 
     // Frames submitted and not yet taken back.
     bool Idle() const { return m_pending == 0; }
@@ -112,34 +108,14 @@ private:
     void Decode(int worker, Job& job)
     {
         Worker& w = m_workers[static_cast<size_t>(worker)];
-        uint8_t* out = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&job.out, 0));
-        const auto stride = static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&job.out, 0));
-        const bool bottomUp = tarv::Info(m_variant).bottomUp;
-        // GStreamer's rows are top-down; a YUY2 frame with the codec's row
-        // length can take the packed frame as it is.
-        const bool direct = !bottomUp && stride == m_row;
-        uint8_t* packed = direct ? out : w.scratch.data();
-        job.ok = w.decoder->Decode(job.in.data, job.in.size, packed);
-        if (!job.ok)
-            return;
-        const auto height = static_cast<size_t>(m_height);
-        for (size_t y = 0; y < height; ++y) {
-            uint8_t* row = out + y * stride;
-            if (!direct)
-                std::memcpy(row, packed + (bottomUp ? height - 1 - y : y) * m_row, m_picture);
-            // An odd YUY2 width ends on a half pair: its missing Y is zero and
-            // the V the codec does not keep is taken from its left neighbour,
-            // as the tarv tool does.
-            if (m_variant == tarv::Variant::Yuy2 && m_width % 2 != 0) {
-                row[m_picture] = 0;
-                row[m_picture + 1] = m_width > 1 ? row[m_picture - 3] : 128;
-            }
-        }
+        job.ok = tarv_gst::DecodePicture(
+            *w.decoder, m_variant, m_width, m_height, job.in.data, job.in.size, w.scratch.data(),
+            static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&job.out, 0)),
+            static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&job.out, 0)));
     }
 
     tarv::Variant m_variant;
     int m_width, m_height, m_threads;
-    size_t m_row, m_picture;
     std::vector<Worker> m_workers;
     std::unique_ptr<tarv::OrderedWorkers<Job>> m_pool;
     Job m_inline;

@@ -6,6 +6,7 @@
 #define MODULE_STRING "tarv"
 
 #include "variants/frame_coder.h"
+#include "vlc/picture.h"
 
 // vlc_common.h comes first: the others build on it.
 #include <vlc_common.h>
@@ -14,7 +15,6 @@
 #include <vlc_plugin.h>
 
 #include <climits>
-#include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
@@ -56,41 +56,11 @@ struct decoder_sys_t {
 
 namespace {
 
-void CopyRgbRow(const uint8_t* bgr, uint8_t* rgb, size_t bytes)
-{
-    for (size_t x = 0; x < bytes; x += 3) {
-        rgb[x] = bgr[x + 2];
-        rgb[x + 1] = bgr[x + 1];
-        rgb[x + 2] = bgr[x];
-    }
-}
-
 // Copies the packed frame into the picture, top row first, honouring its pitch.
 void CopyFrame(const decoder_sys_t& sys, picture_t* pic)
 {
-    const tarv::Variant v = sys.variant;
-    const size_t row = tarv::RowBytes(v, sys.width);
-    const size_t bytes = tarv::PictureRowBytes(v, sys.width);
-    const auto height = static_cast<size_t>(sys.height);
-    const plane_t& plane = pic->p[0];
-    const auto pitch = static_cast<size_t>(plane.i_pitch);
-    // An odd YUY2 width leaves the lone last pixel without V: VLC's picture
-    // has room for a whole pixel pair, and the left neighbour's V fills it.
-    const bool fillV = v == tarv::Variant::Yuy2 && sys.width % 2 != 0 && pitch >= bytes + 2;
-    const bool bottomUp = tarv::Info(v).bottomUp;
-    for (size_t y = 0; y < height; ++y) {
-        const uint8_t* in = sys.frame.get() + (bottomUp ? height - 1 - y : y) * row;
-        uint8_t* out = plane.p_pixels + y * pitch;
-        if (v == tarv::Variant::Rgb24) {
-            CopyRgbRow(in, out, bytes);
-            continue;
-        }
-        std::memcpy(out, in, bytes);
-        if (fillV) {
-            out[bytes] = 0;
-            out[bytes + 1] = sys.width > 1 ? in[bytes - 3] : 128;
-        }
-    }
+    tarv_vlc::CopyPicture(sys.variant, sys.width, sys.height, sys.frame.get(), pic->p[0].p_pixels,
+                          static_cast<size_t>(pic->p[0].i_pitch));
 }
 
 // True when the block decoded into the packed frame; says why not otherwise.
