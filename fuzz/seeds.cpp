@@ -118,6 +118,156 @@ void FrameSeeds(std::vector<Seed>& seeds)
     }
 }
 
+// Payloads as the players' targets take them: the variant and a row pitch of
+// a few more bytes than the shortest (tarvdec's scratch path) or none.
+void PlayerSeeds(std::vector<Seed>& seeds)
+{
+    for (unsigned variant = 0; variant < 2; ++variant) {
+        const Driver& driver = DriverFor(variant);
+        uint32_t seed = 40;
+        for (const Size s : kSizes) {
+            const Bytes payload = CompressedFrame(driver, s, seed++);
+            for (const unsigned extra : {0u, 3u}) {
+                Bytes input = {static_cast<uint8_t>(variant | extra << 1),
+                               static_cast<uint8_t>(s.w - 1), static_cast<uint8_t>(s.h - 1)};
+                input.insert(input.end(), payload.begin(), payload.end());
+                const std::string name = Name(driver, s, extra != 0 ? "-pitch" : "");
+                seeds.push_back(Seed{"fuzz_gst_payload", name, input});
+                seeds.push_back(Seed{"fuzz_vlc_payload", name, input});
+            }
+        }
+    }
+}
+
+// An AVI file as Video for Windows programs write it, little-endian chunks
+// with their sizes filled in when they close.
+class Riff {
+public:
+    Riff& Tag(const char (&id)[5])
+    {
+        m_bytes.insert(m_bytes.end(), id, id + 4);
+        return *this;
+    }
+    Riff& U32(uint32_t v)
+    {
+        for (int i = 0; i < 4; ++i)
+            m_bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        return *this;
+    }
+    Riff& Raw(const Bytes& bytes)
+    {
+        m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
+        return *this;
+    }
+    // A chunk or list; its size is written by Close().
+    void Open(const char (&id)[5])
+    {
+        Tag(id).U32(0);
+        m_open.push_back(m_bytes.size());
+    }
+    void Close()
+    {
+        const size_t start = m_open.back();
+        m_open.pop_back();
+        const auto size = static_cast<uint32_t>(m_bytes.size() - start);
+        for (int i = 0; i < 4; ++i)
+            m_bytes[start - 4 + static_cast<size_t>(i)] = static_cast<uint8_t>(size >> (8 * i));
+        if (size % 2 != 0)
+            m_bytes.push_back(0);
+    }
+    size_t Size() const { return m_bytes.size(); }
+    const Bytes& bytes() const { return m_bytes; }
+
+private:
+    Bytes m_bytes;
+    std::vector<size_t> m_open;
+};
+
+// A sound stream ahead of the video one when `sound`, the video's frames, an
+// empty drop frame last, and idx1; with `extended`, the last frames in an
+// OpenDML AVIX list.
+Bytes AviFile(const Driver& driver, Size s, bool sound, bool extended, uint32_t seed)
+{
+    const tarv::Variant v = driver.variant.variant;
+    std::vector<Bytes> frames;
+    for (int i = 0; i < 3; ++i)
+        frames.push_back(CompressedFrame(driver, s, seed + static_cast<uint32_t>(i)));
+    frames.emplace_back(); // a drop frame
+    const auto count = static_cast<uint32_t>(frames.size());
+    const char(&id)[5] = sound ? "01dc" : "00dc";
+    Riff avi;
+    avi.Open("RIFF");
+    avi.Tag("AVI ");
+    avi.Open("LIST");
+    avi.Tag("hdrl").Tag("avih").U32(56).U32(40000).U32(0).U32(0).U32(0x10).U32(count).U32(0);
+    avi.U32(sound ? 2 : 1).U32(0).U32(static_cast<uint32_t>(s.w)).U32(static_cast<uint32_t>(s.h));
+    avi.U32(0).U32(0).U32(0).U32(0);
+    if (sound) {
+        avi.Open("LIST");
+        avi.Tag("strl").Tag("strh").U32(56).Tag("auds").U32(0).U32(0).U32(0).U32(0);
+        avi.U32(1).U32(8000).U32(0).U32(800).U32(0).U32(0).U32(1).U32(0).U32(0);
+        avi.Tag("strf").U32(16).Raw({1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x40, 0x1F, 0, 0, 1, 0, 8, 0});
+        avi.Close();
+    }
+    avi.Open("LIST");
+    avi.Tag("strl").Tag("strh").U32(56).Tag("vids").U32(driver.Compressed()).U32(0).U32(0);
+    avi.U32(0).U32(1).U32(25).U32(0).U32(count).U32(0).U32(0xFFFFFFFF).U32(0).U32(0).U32(0);
+    avi.Tag("strf").U32(40).U32(40).U32(static_cast<uint32_t>(s.w)).U32(static_cast<uint32_t>(s.h));
+    avi.Raw({1, 0, static_cast<uint8_t>(driver.variant.bitCount), 0}).U32(driver.Compressed());
+    avi.U32(static_cast<uint32_t>(tarv::FrameBytes(v, s.w, s.h))).U32(0).U32(0).U32(0).U32(0);
+    avi.Close();
+    avi.Close();
+    const size_t inFirst = extended ? 2 : frames.size();
+    avi.Open("LIST");
+    const size_t movi = avi.Size() - 4;
+    avi.Tag("movi");
+    std::vector<std::pair<size_t, size_t>> index; // offset from movi, size
+    if (sound) {
+        avi.Open("00wb");
+        avi.Raw(Bytes(800, 0x80));
+        avi.Close();
+    }
+    for (size_t i = 0; i < inFirst; ++i) {
+        index.emplace_back(avi.Size() - movi, frames[i].size());
+        avi.Open(id);
+        avi.Raw(frames[i]);
+        avi.Close();
+    }
+    avi.Close();
+    avi.Tag("idx1").U32(static_cast<uint32_t>(16 * index.size()));
+    for (const auto& [offset, size] : index) {
+        avi.Tag(id).U32(0x10).U32(static_cast<uint32_t>(offset)).U32(static_cast<uint32_t>(size));
+    }
+    avi.Close();
+    if (extended) {
+        avi.Open("RIFF");
+        avi.Tag("AVIX");
+        avi.Open("LIST");
+        avi.Tag("movi");
+        for (size_t i = inFirst; i < frames.size(); ++i) {
+            avi.Open(id);
+            avi.Raw(frames[i]);
+            avi.Close();
+        }
+        avi.Close();
+        avi.Close();
+    }
+    return avi.bytes();
+}
+
+void AviSeeds(std::vector<Seed>& seeds)
+{
+    uint32_t seed = 60;
+    for (unsigned variant = 0; variant < 2; ++variant) {
+        const Driver& driver = DriverFor(variant);
+        const Size s{8, 4};
+        seeds.push_back(Seed{"fuzz_avi_header", Name(driver, s, ".avi"),
+                             AviFile(driver, s, false, false, seed++)});
+        seeds.push_back(Seed{"fuzz_avi_header", Name(driver, s, "-sound-avix.avi"),
+                             AviFile(driver, s, true, true, seed++)});
+    }
+}
+
 // A host's calls, in the layout of fuzz/harness.h.
 class Script {
 public:
@@ -193,6 +343,8 @@ std::vector<Seed> MakeSeeds()
     RangeDecoderSeeds(seeds);
     FrameSeeds(seeds);
     MessageSeeds(seeds);
+    PlayerSeeds(seeds);
+    AviSeeds(seeds);
     return seeds;
 }
 

@@ -28,6 +28,16 @@ int Messages(const uint8_t* data, size_t size);
 // another frame. Input: library, format and checks, width, height, pixels.
 int Roundtrip(const uint8_t* data, size_t size);
 
+// The GStreamer element's AVI reader (gst/avi_header.h): the header and the
+// frame chunks of every stream choice. Input: an AVI file.
+int AviHeader(const uint8_t* data, size_t size);
+
+// A payload into a picture, as the GStreamer element (gst/picture.h) and the
+// VLC module (vlc/picture.h) do it. Input: variant and row pitch, width,
+// height, then the payload.
+int GstPayload(const uint8_t* data, size_t size);
+int VlcPayload(const uint8_t* data, size_t size);
+
 struct TargetEntry {
     const char* name; // the fuzz program's name, and its corpus folders'
     int (*run)(const uint8_t*, size_t);
