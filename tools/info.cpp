@@ -1,10 +1,12 @@
 // tarv info: what a file holds, with the sizes and ratio of Tarv streams.
 #include "tools/commands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
 extern "C" {
+#include <libavutil/channel_layout.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
@@ -45,6 +47,9 @@ int RunInfo(const Options& options)
 
     // Frame counts and sizes come from the packets themselves.
     std::vector<int64_t> packets(raw->nb_streams), bytes(raw->nb_streams);
+    // And the time they span, for streams whose header gives no duration.
+    std::vector<int64_t> first(raw->nb_streams, AV_NOPTS_VALUE),
+        end(raw->nb_streams, AV_NOPTS_VALUE);
     PacketPtr packet = NewPacket();
     for (;;) {
         const int r = av_read_frame(raw, packet.get());
@@ -55,6 +60,12 @@ int RunInfo(const Options& options)
         const auto i = static_cast<size_t>(packet->stream_index);
         ++packets[i];
         bytes[i] += packet->size;
+        if (const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            pts != AV_NOPTS_VALUE) {
+            first[i] = first[i] == AV_NOPTS_VALUE ? pts : std::min(first[i], pts);
+            end[i] = end[i] == AV_NOPTS_VALUE ? pts + packet->duration
+                                              : std::max(end[i], pts + packet->duration);
+        }
         av_packet_unref(packet.get());
     }
 
@@ -83,11 +94,22 @@ int RunInfo(const Options& options)
             if (rate.num > 0 && rate.den > 0)
                 std::printf(", %.3f fps", av_q2d(rate));
         }
-        if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->sample_rate > 0)
-            std::printf(", %d Hz, %d channel%s", par->sample_rate, par->ch_layout.nb_channels,
-                        par->ch_layout.nb_channels == 1 ? "" : "s");
-        if (s->duration > 0 && s->time_base.den > 0)
-            std::printf(", %.3f s", static_cast<double>(s->duration) * av_q2d(s->time_base));
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->sample_rate > 0) {
+            // "mono", "stereo", "5.1(side)", or "6 channels" when the file
+            // names no speakers.
+            char layout[128];
+            const int channels = par->ch_layout.nb_channels;
+            if (par->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC ||
+                av_channel_layout_describe(&par->ch_layout, layout, sizeof layout) < 0)
+                std::snprintf(layout, sizeof layout, "%d channel%s", channels,
+                              channels == 1 ? "" : "s");
+            std::printf(", %d Hz, %s", par->sample_rate, layout);
+        }
+        const int64_t duration = s->duration > 0              ? s->duration
+                                 : first[i] != AV_NOPTS_VALUE ? end[i] - first[i]
+                                                              : 0;
+        if (duration > 0 && s->time_base.den > 0)
+            std::printf(", %.3f s", static_cast<double>(duration) * av_q2d(s->time_base));
         std::printf(", %lld %s, %lld bytes", static_cast<long long>(packets[i]),
                     par->codec_type == AVMEDIA_TYPE_VIDEO ? "frames" : "packets",
                     static_cast<long long>(bytes[i]));

@@ -6,6 +6,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <system_error>
@@ -27,12 +29,75 @@ static_assert(std::atomic<int>::is_always_lock_free);
 
 std::atomic<void (*)()> g_forcedExit{nullptr};
 
+} // namespace
+
+// The temporary name of an unfinished output, for a second signal to remove.
+struct PendingName {
+    std::atomic<bool> used{false};
+    std::atomic<bool> set{false};
+    char path[4096] = {};
+};
+
+namespace {
+
+PendingName g_pending[4];
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+PendingName* Register(const std::string& path)
+{
+    if (path.size() >= sizeof PendingName::path)
+        return nullptr;
+    for (PendingName& p : g_pending) {
+        bool expected = false;
+        if (p.used.compare_exchange_strong(expected, true)) {
+            std::memcpy(p.path, path.c_str(), path.size() + 1);
+            p.set = true;
+            return &p;
+        }
+    }
+    return nullptr;
+}
+
+void Unregister(PendingName*& p)
+{
+    if (p == nullptr)
+        return;
+    p->set = false;
+    p->used = false;
+    p = nullptr;
+}
+
+// A temporary file, or a temporary folder and the images in it, with the
+// system calls alone that a signal handler may make.
+void RemoveInHandler(const char* path)
+{
+    if (unlink(path) == 0)
+        return;
+    const int folder = open(path, O_RDONLY | O_DIRECTORY);
+    if (folder < 0)
+        return;
+    alignas(dirent64) char buffer[4096];
+    ssize_t got = 0;
+    while ((got = getdents64(folder, buffer, sizeof buffer)) > 0)
+        for (ssize_t at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                unlinkat(folder, entry->d_name, 0);
+            at += entry->d_reclen;
+        }
+    close(folder);
+    rmdir(path);
+}
+
 void OnSignal(int signal)
 {
     // A second one ends the program at once, should the first not get through.
     if (g_interrupted.exchange(1) != 0) {
         if (void (*cleanup)() = g_forcedExit.load())
             cleanup();
+        for (PendingName& p : g_pending)
+            if (p.set)
+                RemoveInHandler(p.path);
         std::_Exit(128 + signal);
     }
 }
@@ -95,6 +160,7 @@ OutputFile::OutputFile(const std::string& name, const std::vector<std::string>& 
             throw ToolError(Where(name, -1, std::string("cannot write: ") + std::strerror(errno)));
         m_folder = buffer.data();
         m_writePath = m_folder + "/" + base;
+        m_pending = Register(m_folder);
         return;
     }
     std::string pattern = folder + "/." + base + ".tarv-XXXXXX";
@@ -109,6 +175,7 @@ OutputFile::OutputFile(const std::string& name, const std::vector<std::string>& 
     fchmod(fd, 0666 & ~mask);
     close(fd);
     m_writePath = buffer.data();
+    m_pending = Register(m_writePath);
 }
 
 OutputFile::~OutputFile()
@@ -119,6 +186,7 @@ OutputFile::~OutputFile()
 
 void OutputFile::Discard() noexcept
 {
+    Unregister(m_pending);
     std::error_code ec;
     if (m_folder.empty())
         fs::remove(m_writePath, ec);
@@ -142,6 +210,7 @@ void OutputFile::Commit()
         }
         fs::remove(m_folder, ec);
     }
+    Unregister(m_pending);
     m_committed = true;
 }
 

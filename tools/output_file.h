@@ -16,6 +16,8 @@
 
 namespace tarv {
 
+struct PendingName;
+
 class OutputFile {
 public:
     OutputFile(const std::string& name, const std::vector<std::string>& inputs, bool overwrite);
@@ -32,13 +34,15 @@ private:
 
     std::string m_name;
     std::string m_writePath;
-    std::string m_folder; // the temporary folder of a sequence, else empty
+    std::string m_folder;             // the temporary folder of a sequence, else empty
+    PendingName* m_pending = nullptr; // where a second signal finds the temporary name
     bool m_committed = false;
 };
 
 // SIGINT and SIGTERM only raise a flag; long jobs check it between frames
 // and stop through the normal error path, which removes unfinished outputs
-// (a capture finishes its file instead). A second signal ends the program.
+// (a capture finishes its file instead). A second signal ends the program,
+// removing the temporary files of unfinished outputs.
 void CatchInterrupts();
 bool Interrupted();
 // What a second signal runs before it ends the program (only what is safe in

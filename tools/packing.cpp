@@ -171,7 +171,9 @@ bool ToPacked::Convert(const AVFrame* frame, uint8_t* packed)
     const auto height = static_cast<size_t>(m_height);
     for (size_t y = 0; y < height; ++y) {
         uint8_t* out = packed + (Info(m_variant).bottomUp ? height - 1 - y : y) * row;
-        std::memcpy(out, picture->data[0] + y * static_cast<size_t>(picture->linesize[0]), bytes);
+        // Signed: a bottom-up picture has a negative linesize.
+        std::memcpy(out, picture->data[0] + static_cast<ptrdiff_t>(y) * picture->linesize[0],
+                    bytes);
         std::memset(out + bytes, 0, row - bytes);
     }
     return true;
@@ -184,7 +186,7 @@ void PackedToFrame(Variant v, const uint8_t* packed, AVFrame* frame)
     const auto height = static_cast<size_t>(frame->height);
     for (size_t y = 0; y < height; ++y) {
         const uint8_t* in = packed + (Info(v).bottomUp ? height - 1 - y : y) * row;
-        uint8_t* out = frame->data[0] + y * static_cast<size_t>(frame->linesize[0]);
+        uint8_t* out = frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0];
         std::memcpy(out, in, picture);
         if (v == Variant::Yuy2 && frame->width % 2 != 0) {
             out[picture] = 0;

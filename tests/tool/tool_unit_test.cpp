@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -80,38 +81,56 @@ tarv::FramePtr RandomFrame(AVPixelFormat format, int width, int height, uint32_t
     return f;
 }
 
+// The same picture seen bottom-up, as decoders of bottom-up files hand it
+// over: the last row first, with a negative linesize.
+tarv::FramePtr BottomUp(AVFrame* frame)
+{
+    tarv::FramePtr view = tarv::NewFrame();
+    EXPECT_EQ(av_frame_ref(view.get(), frame), 0);
+    view->data[0] += (frame->height - 1) * frame->linesize[0];
+    view->linesize[0] = -frame->linesize[0];
+    return view;
+}
+
 // A frame already in the codec's format goes to the packed layout and back
-// unchanged, RGB turned bottom-up on the way, padding cleared.
+// unchanged, RGB turned bottom-up on the way, padding cleared; pictures
+// stored bottom-up (negative linesize) too.
 TEST(PackedFrames, NativeFramesRoundTripExactly)
 {
     for (const Variant v : {Variant::Yuy2, Variant::Rgb24}) {
         for (const auto& [w, h] : {std::pair{1, 1}, {2, 3}, {6, 4}, {33, 17}}) {
-            if (v == Variant::Yuy2 && w % 2 != 0 && w > 1)
-                continue; // odd YUY2 widths lose a V sample: checked below
-            SCOPED_TRACE(std::string(tarv::Info(v).name) + " " + std::to_string(w) + "x" +
-                         std::to_string(h));
-            const tarv::FramePtr in = RandomFrame(tarv::PackedPixelFormat(v), w, h, 3);
-            tarv::ToPacked to(v, w, h);
-            std::vector<uint8_t> packed(tarv::FrameBytes(v, w, h), 0xAA);
-            ASSERT_TRUE(to.Convert(in.get(), packed.data()));
-            const size_t row = tarv::RowBytes(v, w), picture = tarv::PictureRowBytes(v, w);
-            for (int y = 0; y < h; ++y) {
-                const int source = v == Variant::Rgb24 ? h - 1 - y : y;
-                const uint8_t* expected = in->data[0] + source * in->linesize[0];
-                const uint8_t* got = packed.data() + static_cast<size_t>(y) * row;
-                if (v == Variant::Yuy2 && w == 1) // the lone pixel's V is not kept
-                    ASSERT_EQ(0, std::memcmp(expected, got, 2)) << "row " << y;
-                else
-                    ASSERT_EQ(0, std::memcmp(expected, got, picture)) << "row " << y;
-                for (size_t i = picture; i < row; ++i)
-                    ASSERT_EQ(got[i], 0) << "row " << y << " padding";
+            for (const bool bottomUp : {false, true}) {
+                if (v == Variant::Yuy2 && w % 2 != 0 && w > 1)
+                    continue; // odd YUY2 widths lose a V sample: checked below
+                SCOPED_TRACE(std::string(tarv::Info(v).name) + " " + std::to_string(w) + "x" +
+                             std::to_string(h) + (bottomUp ? " bottom-up" : ""));
+                tarv::FramePtr in = RandomFrame(tarv::PackedPixelFormat(v), w, h, 3);
+                if (bottomUp)
+                    in = BottomUp(in.get());
+                tarv::ToPacked to(v, w, h);
+                std::vector<uint8_t> packed(tarv::FrameBytes(v, w, h), 0xAA);
+                ASSERT_TRUE(to.Convert(in.get(), packed.data()));
+                const size_t row = tarv::RowBytes(v, w), picture = tarv::PictureRowBytes(v, w);
+                for (int y = 0; y < h; ++y) {
+                    const int source = v == Variant::Rgb24 ? h - 1 - y : y;
+                    const uint8_t* expected = in->data[0] + source * in->linesize[0];
+                    const uint8_t* got = packed.data() + static_cast<size_t>(y) * row;
+                    if (v == Variant::Yuy2 && w == 1) // the lone pixel's V is not kept
+                        ASSERT_EQ(0, std::memcmp(expected, got, 2)) << "row " << y;
+                    else
+                        ASSERT_EQ(0, std::memcmp(expected, got, picture)) << "row " << y;
+                    for (size_t i = picture; i < row; ++i)
+                        ASSERT_EQ(got[i], 0) << "row " << y << " padding";
+                }
+                tarv::FramePtr out = RandomFrame(tarv::PackedPixelFormat(v), w, h, 4);
+                if (bottomUp)
+                    out = BottomUp(out.get());
+                tarv::PackedToFrame(v, packed.data(), out.get());
+                for (int y = 0; y < h; ++y)
+                    ASSERT_EQ(0, std::memcmp(in->data[0] + y * in->linesize[0],
+                                             out->data[0] + y * out->linesize[0], picture))
+                        << "row " << y;
             }
-            tarv::FramePtr out = RandomFrame(tarv::PackedPixelFormat(v), w, h, 4);
-            tarv::PackedToFrame(v, packed.data(), out.get());
-            for (int y = 0; y < h; ++y)
-                ASSERT_EQ(0, std::memcmp(in->data[0] + y * in->linesize[0],
-                                         out->data[0] + y * out->linesize[0], picture))
-                    << "row " << y;
         }
     }
 }
@@ -403,6 +422,32 @@ TEST_F(OutputFileTest, ImageSequencesMoveAllTogether)
     }
     EXPECT_EQ(Get(dir / "f001.png"), "1");
     EXPECT_EQ(Names(), (std::set<std::string>{"f001.png", "f002.png"}));
+}
+
+// A second Ctrl-C ends the program at once: the temporary file, or folder of
+// images, of an unfinished output goes with it.
+TEST_F(OutputFileTest, ASecondInterruptLeavesNothing)
+{
+    for (const char* name : {"out.nut", "f%03d.png"}) {
+        SCOPED_TRACE(name);
+        const std::string path = (dir / name).string();
+        EXPECT_EXIT(
+            {
+                tarv::CatchInterrupts();
+                tarv::OutputFile out(path, {}, false);
+                if (fs::path(path).filename() == "f%03d.png") {
+                    const fs::path folder = fs::path(out.WritePath()).parent_path();
+                    Put(folder / "f001.png", "1");
+                    Put(folder / "f002.png", "2");
+                } else {
+                    Put(out.WritePath(), "half");
+                }
+                std::raise(SIGINT);
+                std::raise(SIGINT);
+            },
+            testing::ExitedWithCode(128 + SIGINT), "");
+        EXPECT_EQ(Names(), std::set<std::string>{});
+    }
 }
 
 TEST_F(OutputFileTest, AMissingFolderIsAnErrorNamingTheFile)
