@@ -6,6 +6,7 @@
 #include <optional>
 
 extern "C" {
+#include <libavutil/audio_fifo.h>
 #include <libswresample/swresample.h>
 }
 
@@ -70,6 +71,163 @@ std::string StreamName(const AVStream* s)
     return "stream " + std::to_string(s->index) + " (" + avcodec_get_name(s->codecpar->codec_id) +
            " " + (type != nullptr ? type : "data") + ")";
 }
+
+// The first lossless encoder whose codec `output` holds and that takes the
+// samples of `stream` exactly, or null.
+const AVCodec* LosslessEncoder(const std::string& file, const AVStream* stream,
+                               const AVOutputFormat* output)
+{
+    const CodecPtr decoder = OpenDecoder(file, stream);
+    const AVSampleFormat format = av_get_packed_sample_fmt(decoder->sample_fmt);
+    const int bits = decoder->bits_per_raw_sample;
+    // ALAC and FLAC keep 16 bits, or up to 24 in 32-bit samples; 8-bit
+    // samples widen to 16 exactly.
+    const bool fits = format == AV_SAMPLE_FMT_U8 || format == AV_SAMPLE_FMT_S16 ||
+                      (format == AV_SAMPLE_FMT_S32 && bits > 0 && bits <= 24);
+    if (!fits || decoder->ch_layout.nb_channels > 8 || decoder->sample_rate <= 0)
+        return nullptr;
+    for (const AVCodecID id : {AV_CODEC_ID_ALAC, AV_CODEC_ID_FLAC})
+        if (const AVCodec* c = avcodec_find_encoder(id);
+            c != nullptr && avformat_query_codec(output, id, FF_COMPLIANCE_NORMAL) == 1)
+            return c;
+    return nullptr;
+}
+
+// One audio stream decoded and coded again by a lossless encoder.
+class Recoder {
+public:
+    Recoder(const std::string& file, const AVStream* stream, AVCodecID codec)
+        : m_file(file), m_decoder(OpenDecoder(file, stream)), m_frame(NewFrame()),
+          m_chunk(NewFrame()), m_packet(NewPacket())
+    {
+        const AVCodec* encoder = avcodec_find_encoder(codec);
+        const AVCodecContext* d = m_decoder.get();
+        m_encoder.reset(encoder != nullptr ? avcodec_alloc_context3(encoder) : nullptr);
+        if (!m_encoder)
+            throw std::bad_alloc();
+        // The encoder's own sample format for the decoder's sample size.
+        const bool wide = av_get_bytes_per_sample(d->sample_fmt) > 2;
+        for (const AVSampleFormat* f = encoder->sample_fmts; f && *f != AV_SAMPLE_FMT_NONE; ++f)
+            if ((av_get_bytes_per_sample(*f) > 2) == wide)
+                m_encoder->sample_fmt = *f;
+        m_encoder->sample_rate = d->sample_rate;
+        m_encoder->time_base = AVRational{1, d->sample_rate};
+        m_encoder->bits_per_raw_sample = wide ? d->bits_per_raw_sample : 16;
+        // AVI names no speaker positions; encoders want the usual ones.
+        int r =
+            d->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC
+                ? (av_channel_layout_default(&m_encoder->ch_layout, d->ch_layout.nb_channels), 0)
+                : av_channel_layout_copy(&m_encoder->ch_layout, &d->ch_layout);
+        if (r >= 0)
+            r = avcodec_open2(m_encoder.get(), encoder, nullptr);
+        if (r >= 0)
+            r = swr_alloc_set_opts2(&m_swr, &m_encoder->ch_layout, m_encoder->sample_fmt,
+                                    d->sample_rate, &m_encoder->ch_layout, d->sample_fmt,
+                                    d->sample_rate, 0, nullptr);
+        if (r >= 0)
+            r = swr_init(m_swr);
+        if (r < 0)
+            throw ToolError(
+                Where(file, -1, "cannot write " + std::string(encoder->name) + ": " + AvError(r)));
+        m_fifo = av_audio_fifo_alloc(m_encoder->sample_fmt, d->ch_layout.nb_channels,
+                                     std::max(m_encoder->frame_size, 1));
+        if (m_fifo == nullptr)
+            throw std::bad_alloc();
+    }
+    ~Recoder()
+    {
+        swr_free(&m_swr);
+        av_audio_fifo_free(m_fifo);
+    }
+    Recoder(const Recoder&) = delete;
+    Recoder& operator=(const Recoder&) = delete;
+
+    const AVCodecContext* Encoder() const { return m_encoder.get(); }
+    // Decodes `packet` (null: the end) and hands on each packet coded, timed
+    // in the encoder's time base.
+    void Recode(const AVPacket* packet, const std::function<void(AVPacket*)>& out)
+    {
+        int r = avcodec_send_packet(m_decoder.get(), packet);
+        if (r < 0 && r != AVERROR_EOF)
+            throw ToolError(Where(m_file, -1, "damaged audio: " + AvError(r)));
+        while ((r = avcodec_receive_frame(m_decoder.get(), m_frame.get())) >= 0) {
+            if (m_frame->sample_rate != m_encoder->sample_rate ||
+                m_frame->ch_layout.nb_channels != m_encoder->ch_layout.nb_channels ||
+                m_frame->format != m_decoder->sample_fmt)
+                throw ToolError(Where(m_file, -1, "the audio format changes within the stream"));
+            if (m_next == AV_NOPTS_VALUE && m_frame->best_effort_timestamp != AV_NOPTS_VALUE)
+                m_next = av_rescale_q(m_frame->best_effort_timestamp, m_decoder->pkt_timebase,
+                                      m_encoder->time_base);
+            Convert(m_frame.get());
+            av_frame_unref(m_frame.get());
+            Encode(false, out);
+        }
+        if (r != AVERROR(EAGAIN) && r != AVERROR_EOF)
+            throw ToolError(Where(m_file, -1, "damaged audio: " + AvError(r)));
+        if (packet == nullptr)
+            Encode(true, out);
+    }
+
+private:
+    void Convert(const AVFrame* frame)
+    {
+        const int samples = frame->nb_samples;
+        if (av_audio_fifo_realloc(m_fifo, av_audio_fifo_size(m_fifo) + samples) < 0)
+            throw std::bad_alloc();
+        FramePtr converted = NewFrame();
+        converted->format = m_encoder->sample_fmt;
+        converted->nb_samples = samples;
+        if (av_channel_layout_copy(&converted->ch_layout, &m_encoder->ch_layout) < 0 ||
+            av_frame_get_buffer(converted.get(), 0) < 0)
+            throw std::bad_alloc();
+        const int got = swr_convert(m_swr, converted->extended_data, samples,
+                                    const_cast<const uint8_t**>(frame->extended_data), samples);
+        if (got != samples ||
+            av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(converted->extended_data),
+                                samples) != samples)
+            throw ToolError(Where(m_file, -1, "cannot convert audio"));
+    }
+    // Whole frames of the encoder's size from the queue; at the end, the rest.
+    void Encode(bool end, const std::function<void(AVPacket*)>& out)
+    {
+        const int size = m_encoder->frame_size > 0 ? m_encoder->frame_size : 4096;
+        while (av_audio_fifo_size(m_fifo) >= size || (end && av_audio_fifo_size(m_fifo) > 0)) {
+            av_frame_unref(m_chunk.get());
+            m_chunk->format = m_encoder->sample_fmt;
+            m_chunk->nb_samples = std::min(size, av_audio_fifo_size(m_fifo));
+            m_chunk->sample_rate = m_encoder->sample_rate;
+            if (av_channel_layout_copy(&m_chunk->ch_layout, &m_encoder->ch_layout) < 0 ||
+                av_frame_get_buffer(m_chunk.get(), 0) < 0)
+                throw std::bad_alloc();
+            av_audio_fifo_read(m_fifo, reinterpret_cast<void**>(m_chunk->extended_data),
+                               m_chunk->nb_samples);
+            m_chunk->pts = m_next == AV_NOPTS_VALUE ? 0 : m_next;
+            m_next = m_chunk->pts + m_chunk->nb_samples;
+            Send(m_chunk.get(), out);
+        }
+        if (end)
+            Send(nullptr, out);
+    }
+    void Send(const AVFrame* frame, const std::function<void(AVPacket*)>& out)
+    {
+        int r = avcodec_send_frame(m_encoder.get(), frame);
+        while (r >= 0) {
+            r = avcodec_receive_packet(m_encoder.get(), m_packet.get());
+            if (r >= 0)
+                out(m_packet.get());
+        }
+        if (r != AVERROR(EAGAIN) && r != AVERROR_EOF)
+            throw ToolError(Where(m_file, -1, "cannot encode audio: " + AvError(r)));
+    }
+
+    std::string m_file;
+    CodecPtr m_decoder, m_encoder;
+    FramePtr m_frame, m_chunk;
+    PacketPtr m_packet;
+    SwrContext* m_swr = nullptr;
+    AVAudioFifo* m_fifo = nullptr;
+    int64_t m_next = AV_NOPTS_VALUE; // the next sample's time
+};
 
 } // namespace
 
@@ -152,7 +310,11 @@ StreamPlan PlanStreams(const std::string& file, const AVFormatContext* input, in
             continue;
         }
         const int query = avformat_query_codec(output, par->codec_id, FF_COMPLIANCE_NORMAL);
-        const bool copies = container == "avi" ? AviPlays(par->codec_id) && query == 1 : query != 0;
+        // Raw PCM only where the container says it holds it (MPEG-TS would
+        // make a data stream of it).
+        const bool copies = container == "avi"
+                                ? AviPlays(par->codec_id) && query == 1
+                                : query == 1 || (query < 0 && PcmSampleBytes(par) == 0);
         // How late it starts, which only an AVI cannot say.
         double late = 0;
         if (container == "avi" && plan.origin != AV_NOPTS_VALUE && s->start_time != AV_NOPTS_VALUE)
@@ -170,9 +332,18 @@ StreamPlan PlanStreams(const std::string& file, const AVFormatContext* input, in
             }
             continue;
         }
+        if (!decode && avcodec_find_decoder(par->codec_id) != nullptr)
+            if (const AVCodec* c = LosslessEncoder(file, s, output)) {
+                plan.audio.push_back({index, AudioWay::Recode, c->id});
+                plan.notes.push_back(file + ": " + StreamName(s) + " is coded as " + c->name +
+                                     ", exactly: " + container + " cannot hold " +
+                                     avcodec_get_name(par->codec_id));
+                continue;
+            }
         if (!decodable) {
             drop(decode ? "no decoder for " + std::string(avcodec_get_name(par->codec_id))
-                        : container + " cannot hold " + avcodec_get_name(par->codec_id));
+                        : container + " holds no exact form of " + avcodec_get_name(par->codec_id) +
+                              ": .mkv, .nut or .mov keep it");
             continue;
         }
         plan.audio.push_back({index, AudioWay::Pcm});
@@ -293,6 +464,7 @@ struct AudioTracks::Track {
     AudioWay way;
     int output = -1;
     std::unique_ptr<PcmDecoder> decoder; // Pcm: the input's decoder
+    std::unique_ptr<Recoder> recoder;    // Recode
     CodecPtr encoder;                    // Pcm: the PCM encoder
     PacketPtr packet = NewPacket();
     std::optional<SoundPlacer> placer; // PCM out: where its samples go
@@ -315,6 +487,8 @@ AudioTracks::AudioTracks(const std::string& file, const AVFormatContext* input,
         if (p.way == AudioWay::Copy) {
             t->sampleBytes = t->rate > 0 ? PcmSampleBytes(t->input->codecpar) : 0;
             t->silence = SilenceByte(t->input->codecpar->codec_id);
+        } else if (p.way == AudioWay::Recode) {
+            t->recoder = std::make_unique<Recoder>(file, t->input, p.codec);
         } else {
             t->decoder = std::make_unique<PcmDecoder>(file, t->input);
             const AVCodecContext* d = t->decoder->Decoder();
@@ -355,7 +529,8 @@ void AudioTracks::AddTo(AVFormatContext* output)
             throw std::bad_alloc();
         const int r = t->way == AudioWay::Copy
                           ? avcodec_parameters_copy(s->codecpar, t->input->codecpar)
-                          : avcodec_parameters_from_context(s->codecpar, t->encoder.get());
+                          : avcodec_parameters_from_context(
+                                s->codecpar, t->recoder ? t->recoder->Encoder() : t->encoder.get());
         if (r < 0)
             throw std::bad_alloc();
         // The new container chooses its own tag for the codec.
@@ -365,7 +540,8 @@ void AudioTracks::AddTo(AVFormatContext* output)
             s->codecpar->block_align = t->sampleBytes;
             s->codecpar->bit_rate = int64_t{8} * t->sampleBytes * t->rate;
         }
-        s->time_base = t->sampleBytes > 0 ? AVRational{1, t->rate} : t->input->time_base;
+        s->time_base =
+            t->sampleBytes > 0 || t->recoder ? AVRational{1, t->rate} : t->input->time_base;
         av_dict_copy(&s->metadata, t->input->metadata, 0);
         s->disposition = t->input->disposition;
         t->output = s->index;
@@ -438,6 +614,13 @@ void AudioTracks::Write(AVFormatContext* output, const std::string& name, AVPack
     }
     Track& t = **it;
     const AVRational tb = t.input->time_base;
+    if (t.recoder) {
+        t.recoder->Recode(packet, [&](AVPacket* p) {
+            Send(output, name, t, p, AVRational{1, t.rate});
+        });
+        av_packet_unref(packet);
+        return;
+    }
     if (t.way == AudioWay::Copy && t.placer) {
         const auto placed = t.placer->Place(packet->pts, packet->size / t.sampleBytes);
         WritePcm(output, name, t, placed.position - placed.silence, nullptr, placed.silence);
@@ -494,6 +677,10 @@ void AudioTracks::Encode(AVFormatContext* output, const std::string& name, Track
 void AudioTracks::Finish(AVFormatContext* output, const std::string& name)
 {
     for (auto& t : m_tracks) {
+        if (t->recoder)
+            t->recoder->Recode(nullptr, [&](AVPacket* p) {
+                Send(output, name, *t, p, AVRational{1, t->rate});
+            });
         if (t->way != AudioWay::Pcm)
             continue;
         Decode(output, name, *t, nullptr);

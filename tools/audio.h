@@ -29,11 +29,14 @@ struct AudioChoice {
     int only = 0;      // --audio N: the Nth audio stream (from 1), 0 for all
 };
 
-enum class AudioWay { Copy, Pcm };
+// Recode: decoded and coded again, exactly, in a lossless codec the output
+// holds (ALAC or FLAC), for an output that cannot hold the stream's own.
+enum class AudioWay { Copy, Pcm, Recode };
 
 struct AudioPlan {
     int stream; // the input's stream index
     AudioWay way;
+    AVCodecID codec = AV_CODEC_ID_NONE; // Recode: the lossless codec
 };
 
 struct StreamPlan {
@@ -47,7 +50,8 @@ struct StreamPlan {
 };
 
 // The audio of `input` that `output` gets. `decode` allows decoding to PCM
-// (encode into AVI); without it streams are copied or left out. `videoStream`
+// (encode into AVI); without it streams are copied, recoded losslessly when
+// the output cannot hold their codec, or left out. `videoStream`
 // is -1 for an input of sound.
 StreamPlan PlanStreams(const std::string& file, const AVFormatContext* input, int videoStream,
                        const AVOutputFormat* output, const AudioChoice& choice, bool decode);

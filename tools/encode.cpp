@@ -71,6 +71,10 @@ int RunEncode(const Options& options)
                                   SizeText(width, height)));
     if (const std::string loss = ConversionLoss(reader.PixelFormat(), v, width); !loss.empty())
         Warn(in + ": " + loss);
+    if (const std::string range =
+            RangeNote(reader.PixelFormat(), reader.Stream()->codecpar->color_range, v);
+        !range.empty())
+        Warn(in + ": " + range);
     const int64_t samples = SamplesPerFrame(v, width, height);
     const std::string tooLarge = std::string(Info(v).fourcc) + " frames of " +
                                  SizeText(width, height) + " hold " + std::to_string(samples) +

@@ -127,6 +127,17 @@ std::string ConversionLoss(AVPixelFormat from, Variant to, int width)
     return NotExact(PixelFormatName(from) + " to " + PixelFormatName(PackedPixelFormat(to)), loss);
 }
 
+std::string RangeNote(AVPixelFormat from, AVColorRange range, Variant to)
+{
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(from);
+    if (to != Variant::Yuy2 || d == nullptr || (d->flags & AV_PIX_FMT_FLAG_RGB) ||
+        (PlainRange(from) == from && range != AVCOL_RANGE_JPEG))
+        return {};
+    return "full-range YUV (" + PixelFormatName(from) + (range == AVCOL_RANGE_JPEG ? ", pc" : "") +
+           "): the samples are kept, but AVI has no field for the range, so players take the "
+           "file as limited range; tarv decode --full-range tags the output full range again";
+}
+
 ToPacked::ToPacked(Variant v, int width, int height)
     : m_variant(v), m_width(width), m_height(height), m_top(NewFrame())
 {

@@ -25,6 +25,11 @@ std::string NotExact(const std::string& conversion, const std::vector<std::strin
 // or empty when it is (the same samples, only rearranged).
 std::string ConversionLoss(AVPixelFormat from, Variant to, int width);
 
+// What becomes of full-range YUV (a yuvj format, or `range` pc) in a YUY2
+// AVI, which keeps no range, and how decode restores it; empty for
+// limited-range input and for RGB.
+std::string RangeNote(AVPixelFormat from, AVColorRange range, Variant to);
+
 // Decoded frames of any format into packed frames of one variant.
 class ToPacked {
 public:

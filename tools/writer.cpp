@@ -12,18 +12,58 @@ namespace tarv {
 
 namespace {
 
-// Raw frames where the container takes them; otherwise the format's own
-// choice for the name (PNG for .png images, wrapped frames for y4m).
-const AVCodec* ChooseEncoder(const AVOutputFormat* format, const std::string& name)
+// Encoders that code exactly with an option set, and that option.
+struct LosslessMode {
+    const char* encoder;
+    const char* key;
+    const char* value;
+};
+constexpr LosslessMode kLosslessModes[] = {
+    {"libx264", "qp", "0"}, {"libx264rgb", "qp", "0"}, {"libvpx-vp9", "lossless", "1"}};
+
+const LosslessMode* LosslessModeOf(const AVCodec* codec)
+{
+    for (const LosslessMode& m : kLosslessModes)
+        if (std::strcmp(codec->name, m.encoder) == 0)
+            return &m;
+    return nullptr;
+}
+
+// Whether frames come back from `codec` as they went in.
+bool CodesExactly(const AVCodec* codec)
+{
+    if (LosslessModeOf(codec) != nullptr)
+        return true;
+    const AVCodecDescriptor* d = avcodec_descriptor_get(codec->id);
+    return d != nullptr && (d->props & AV_CODEC_PROP_LOSSLESS) && !(d->props & AV_CODEC_PROP_LOSSY);
+}
+
+// Whether the container holds the codec. The MPEG-TS muxer answers for none,
+// but carries H.264.
+bool Holds(const AVOutputFormat* format, AVCodecID id)
+{
+    const int r = avformat_query_codec(format, id, FF_COMPLIANCE_NORMAL);
+    return r == 1 || (r < 0 && std::strcmp(format->name, "mpegts") == 0 && id == AV_CODEC_ID_H264);
+}
+
+// Raw frames where the container takes them, else the first lossless encoder
+// it holds; otherwise the format's own choice for the name (PNG for .png
+// images, wrapped frames for y4m, JPEG for .jpg), whose loss is announced.
+const AVCodec* ChooseEncoder(const AVOutputFormat* format, const std::string& name,
+                             AVPixelFormat source)
 {
     const std::string muxer = format->name;
-    if (muxer == "image2" || muxer == "image2pipe" || muxer == "yuv4mpegpipe")
-        return avcodec_find_encoder(
-            av_guess_codec(format, nullptr, name.c_str(), nullptr, AVMEDIA_TYPE_VIDEO));
-    if (avformat_query_codec(format, AV_CODEC_ID_RAWVIDEO, FF_COMPLIANCE_NORMAL) == 1)
-        return avcodec_find_encoder(AV_CODEC_ID_RAWVIDEO);
-    return avcodec_find_encoder(
+    const AVCodec* guessed = avcodec_find_encoder(
         av_guess_codec(format, nullptr, name.c_str(), nullptr, AVMEDIA_TYPE_VIDEO));
+    if (muxer == "image2" || muxer == "image2pipe" || muxer == "yuv4mpegpipe")
+        return guessed;
+    if (Holds(format, AV_CODEC_ID_RAWVIDEO))
+        return avcodec_find_encoder(AV_CODEC_ID_RAWVIDEO);
+    const bool rgb = source == AV_PIX_FMT_BGR24;
+    for (const char* candidate : {rgb ? "libx264rgb" : "libx264", "libvpx-vp9", "ffv1"})
+        if (const AVCodec* c = avcodec_find_encoder_by_name(candidate); c && Holds(format, c->id))
+            return c;
+    return guessed;
 }
 
 // The encoder's pixel format closest to `source`, and what is lost on the way.
@@ -68,7 +108,7 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& name,
     m_format = NewOutput(name, path, format);
 
     const AVCodec* codec = choice.codec.empty()
-                               ? ChooseEncoder(format, name)
+                               ? ChooseEncoder(format, name, source)
                                : avcodec_find_encoder_by_name(choice.codec.c_str());
     if (codec == nullptr || codec->type != AVMEDIA_TYPE_VIDEO)
         throw ToolError(Where(name, -1,
@@ -80,9 +120,9 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& name,
         if (target == AV_PIX_FMT_NONE)
             throw ToolError(Where(name, -1, "unknown pixel format " + choice.pixelFormat));
     }
+    std::vector<std::string> what;
     if (target != source) {
         const int lost = av_get_pix_fmt_loss(target, source, 0);
-        std::vector<std::string> what;
         if (lost & FF_LOSS_RESOLUTION)
             what.push_back("chroma resolution");
         if (lost & FF_LOSS_DEPTH)
@@ -93,9 +133,6 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& name,
             what.push_back("alpha");
         if (lost & FF_LOSS_CHROMA)
             what.push_back("chroma");
-        m_loss = NotExact(PixelFormatName(source) + " to " + PixelFormatName(target) + " for " +
-                              codec->name,
-                          what);
         m_sws = sws_getContext(width, height, source, width, height, target, kScaleFlags, nullptr,
                                nullptr, nullptr);
         m_converted = NewFrame();
@@ -106,7 +143,24 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& name,
             throw ToolError(Where(name, -1,
                                   "cannot convert " + PixelFormatName(source) + " to " +
                                       PixelFormatName(target)));
+        // Full-range samples stay as they are in YUV, and become RGB as such.
+        int *inverse = nullptr, *table = nullptr;
+        int sourceRange = 0, targetRange = 0, brightness = 0, contrast = 0, saturation = 0;
+        if (choice.fullRange &&
+            sws_getColorspaceDetails(m_sws, &inverse, &sourceRange, &table, &targetRange,
+                                     &brightness, &contrast, &saturation) >= 0)
+            sws_setColorspaceDetails(m_sws, inverse, 1, table, 1, brightness, contrast, saturation);
     }
+    const AVPixFmtDescriptor* targetDesc = av_pix_fmt_desc_get(target);
+    if (choice.fullRange && targetDesc != nullptr && !(targetDesc->flags & AV_PIX_FMT_FLAG_RGB))
+        m_range = AVCOL_RANGE_JPEG;
+    if (!CodesExactly(codec))
+        what.push_back(std::string(codec->name) + " is a lossy encoder (.mkv, .nut, .avi or " +
+                       "PNG images keep every frame exactly)");
+    m_loss = NotExact(PixelFormatName(source) +
+                          (target != source ? " to " + PixelFormatName(target) : std::string()) +
+                          " for " + codec->name,
+                      what);
 
     m_stream = avformat_new_stream(m_format.get(), nullptr);
     m_encoder.reset(avcodec_alloc_context3(codec));
@@ -115,11 +169,16 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& name,
     m_encoder->width = width;
     m_encoder->height = height;
     m_encoder->pix_fmt = target;
+    m_encoder->color_range = m_range;
     m_encoder->time_base = av_inv_q(rate);
     m_encoder->framerate = rate;
     if (format->flags & AVFMT_GLOBALHEADER)
         m_encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    int r = avcodec_open2(m_encoder.get(), codec, nullptr);
+    AVDictionary* encoderOptions = nullptr;
+    if (const LosslessMode* mode = LosslessModeOf(codec))
+        av_dict_set(&encoderOptions, mode->key, mode->value, 0);
+    int r = avcodec_open2(m_encoder.get(), codec, &encoderOptions);
+    av_dict_free(&encoderOptions);
     if (r < 0)
         throw ToolError(Where(name, -1,
                               "cannot encode " + std::string(codec->name) + " in " +
@@ -181,6 +240,8 @@ void VideoWriter::Write(const AVFrame* frame)
     // pts is all the encoder looks at besides the pixels.
     AVFrame* mutableOut = const_cast<AVFrame*>(out);
     mutableOut->pts = m_frames;
+    if (m_range != AVCOL_RANGE_UNSPECIFIED)
+        mutableOut->color_range = m_range;
     const int r = avcodec_send_frame(m_encoder.get(), mutableOut);
     if (r < 0)
         throw ToolError(Where(m_path, m_frames, "cannot encode: " + AvError(r)));

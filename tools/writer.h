@@ -20,6 +20,9 @@ struct OutputChoice {
     std::string format; // muxer, as ffmpeg -f names it
     std::string codec;  // encoder, as ffmpeg -c:v names it
     std::string pixelFormat;
+    // The decoded YUV is full range (0-255): AVI keeps no range, so only the
+    // user can say so.
+    bool fullRange = false;
 };
 
 // The format of an output: the choice's, or the one its name says.
@@ -54,6 +57,7 @@ private:
     FramePtr m_converted;
     PacketPtr m_packet;
     std::string m_loss;
+    AVColorRange m_range = AVCOL_RANGE_UNSPECIFIED;
     int64_t m_frames = 0;
 };
 

@@ -167,6 +167,7 @@ done
 mkdir keep
 for command in decode encode; do
     target=keep/existing.$command
+    [ $command = encode ] && target=$target.avi
     echo "earlier content" >"$target"
     if [ $command = decode ]; then
         run decode damaged.avi "$target" --format nut -y
@@ -184,7 +185,7 @@ expect "existing output: decode without -y" 2 keep/existing.decode "use -y" &&
 run decode good.avi keep/existing.decode --format nut -y
 expect "existing output: successful decode" 0 &&
     same_frames "existing output: successful decode" damage.nut keep/existing.decode bgr24
-[ "$(listing keep)" = "existing.decode existing.encode " ] ||
+[ "$(listing keep)" = "existing.decode existing.encode.avi " ] ||
     fail "existing output: expected only the two outputs in keep, found $(listing keep)"
 cp good.avi keep/input.avi
 ln -s input.avi keep/link.avi
@@ -266,17 +267,32 @@ encode damage.nut fail/out.avi --threads 0
 encode damage.nut fail/out.avi --threads
 encode damage.nut fail/out.avi --codec h264
 decode good.avi fail/out.nut --codec yuy2
+encode damage.nut fail/out.mkv
+encode damage.nut fail/x.avi fail/extra
 info
 TABLE
 run
 expect "command line: tarv" 64
 nothing_left "command line" fail
+run encode damage.nut UPPER.AVI
+expect "command line: OUT ending in .AVI" 0
+run --version
+expect "command line: --version" 0 && grep -qE '^tarv [0-9]+\.[0-9]+\.[0-9]+$' logs/out ||
+    fail "command line: --version: expected 'tarv VERSION', got: $(brief logs/out)"
 
 # ---- info --------------------------------------------------------------------
 run info good.avi
 expect "info TRVR" 0 && expect_stdout "info TRVR" TRVR 64x48 "5 frames" "ratio "
 run info y422.enc.avi
 expect "info TRVY" 0 && expect_stdout "info TRVY" TRVY 64x48 "5 frames" "ratio "
+# Sound: the layout by name, and the duration its packets span where the
+# header gives none (PCM in AVI).
+ffmpeg -v error -nostdin -f lavfi -i sine=sample_rate=48000:duration=0.2 \
+    -af aformat=channel_layouts=5.1 six.wav || fail "ffmpeg could not make six.wav"
+run encode damage.nut six.wav six.avi
+expect "info sound: encode" 0
+run info six.avi
+expect "info sound" 0 && expect_stdout "info sound" "pcm_s16le, 48000 Hz, 5.1, 0.200 s"
 
 # ---- Output names ------------------------------------------------------------
 run decode good.avi fail/out.unknownext
@@ -297,6 +313,82 @@ if expect "png images" 0; then
     [ "$got" = "frame001.png frame002.png frame003.png frame004.png frame005.png " ] ||
         fail "png images: expected frame001.png to frame005.png, got $got"
     same_frames "png images" damage.nut 'png/frame%03d.png' rgb24
+fi
+
+# ---- Outputs without raw video -----------------------------------------------
+# A lossless encoder where the container has one (x264, VP9) brings every
+# frame back, and ALAC the PCM of an MP4; what stays lossy or is left out is
+# said in one line. Columns: original (its AVI is ORIGINAL.avi), output, pixel
+# format to compare ("-": lossy), sound in the output (pcm: the original's
+# samples), text on stderr ("-": no warning).
+ffmpeg -v error -nostdin -f lavfi -i "testsrc2=size=64x48:rate=25,noise=alls=20:allf=t,format=yuv422p" \
+    -f lavfi -i sine=sample_rate=44100:duration=0.2 -frames:v 5 -c:v rawvideo -c:a pcm_s16le \
+    outputs.nut || fail "ffmpeg could not make outputs.nut"
+make_clip outputs.rgb.nut rgb24 48x32 4
+mkdir jpg
+samples() { ffmpeg -v error -nostdin -i "$1" -map 0:a -f s16le - | md5sum; }
+for original in outputs.nut outputs.rgb.nut; do
+    run encode "$original" "$original.avi"
+    expect "outputs: encode $original" 0
+done
+while read -r original output pix sound text <&3; do
+    name="outputs: $original to $output"
+    run decode "$original.avi" "$output"
+    if [ "$text" = - ]; then
+        expect "$name" 0 || continue
+        no_warning "$name"
+    else
+        expect "$name" 0 "$text" || continue
+    fi
+    [ "$pix" != - ] && same_frames "$name" "$original" "$output" "$pix"
+    [ "$output" = "${output%\%*}" ] || continue
+    got=$(ffprobe -v error -show_entries stream=codec_type -of csv=p=0 "$output" | tr -d , | grep . | sort -u | tr '\n' ' ')
+    if [ "$sound" = pcm ]; then
+        [ "$got" = "audio video " ] && [ "$(samples "$output")" = "$(samples "$original")" ] ||
+            fail "$name: expected the original's samples beside the video, got streams: $got"
+    elif [ "$got" != "video " ]; then
+        fail "$name: expected the video stream alone, got: $got"
+    fi
+done 3<<'TABLE'
+outputs.nut out.mp4 yuyv422 pcm coded as alac, exactly
+outputs.nut out.ts yuyv422 none is not carried
+outputs.nut out.webm yuyv422 none is not carried
+outputs.nut out.mkv yuyv422 pcm -
+outputs.rgb.nut rgb.mp4 bgr24 none -
+outputs.rgb.nut rgb.ts bgr24 none -
+outputs.rgb.nut rgb.webm bgr24 none -
+outputs.nut jpg/f%03d.jpg - none warning: jpg/f%03d.jpg: yuyv422 to yuvj422p for mjpeg is not exact
+TABLE
+
+# ---- Full range --------------------------------------------------------------
+# AVI keeps no range: encode says so, for a yuvj format or a pc tag, and
+# decode --full-range tags the output again. Columns: input, its pixel format,
+# the output's encoder.
+while read -r input pix vcodec <&3; do
+    name="full range: $input"
+    ffmpeg -v error -nostdin -f lavfi -i "testsrc2=size=64x48:rate=25,format=$pix" -frames:v 3 \
+        -color_range pc -c:v "$vcodec" "$input" || fail "ffmpeg could not make $input"
+    run encode "$input" "$input.avi"
+    expect "$name: encode" 0 "full-range YUV ($pix" "tarv decode --full-range" || continue
+    for range in tv pc; do
+        options=()
+        [ $range = pc ] && options=(--full-range)
+        run decode "$input.avi" "$input.$range.mkv" "${options[@]}"
+        expect "$name: decode to $range" 0 || continue
+        got=$(ffprobe -v error -show_entries stream=color_range -of csv=p=0 "$input.$range.mkv")
+        if [ $range = pc ] && [ "$got" != pc ]; then
+            fail "$name: decode --full-range: expected color_range pc, got $got"
+        elif [ $range = tv ] && [ "$got" = pc ]; then
+            fail "$name: decode: expected no full range without --full-range"
+        fi
+    done
+done 3<<'TABLE'
+full.mkv yuv422p ffv1
+fullj.avi yuvj422p mjpeg
+TABLE
+run encode y422.mkv limited.avi
+if expect "full range: limited input" 0 && grep -q full-range logs/err; then
+    fail "full range: expected no word of range for limited input, got: $(brief logs/err)"
 fi
 
 finish
