@@ -1,5 +1,6 @@
 // The tool's commands. Each returns the process exit status: 0 success, 1 a
-// verification found a difference (or bench lost bit-exactness), 2 an error.
+// verification found a difference (or bench lost bit-exactness), 2 an error,
+// 3 an output kept from a damaged input with --keep-going.
 #pragma once
 
 #include "tools/audio.h"
@@ -16,6 +17,9 @@ namespace tarv {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitDiffers = 1;
 inline constexpr int kExitError = 2;
+// --keep-going read a damaged or cut-short input: the output is kept, and
+// what it lacks is named on stderr.
+inline constexpr int kExitIncomplete = 3;
 inline constexpr int kExitUsage = 64;
 
 struct Options {
@@ -31,6 +35,7 @@ struct Options {
     int frames = 0;  // bench: frames to use, 0 for the default
     bool quiet = false;
     bool overwrite = false; // replace an existing output
+    bool keepGoing = false; // decode: keep what a damaged input holds
     OutputChoice output;
 };
 

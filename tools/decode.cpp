@@ -15,7 +15,9 @@ int RunDecode(const Options& options)
 {
     const std::string& in = options.files[0];
     const std::string& name = options.files[1];
-    TarvReader reader(FirstInput(options));
+    TarvReader reader(FirstInput(options), options.keepGoing);
+    if (!reader.Damage().empty())
+        Warn(in + ": " + reader.Damage());
     const Variant v = reader.GetVariant();
     const int width = reader.Width(), height = reader.Height();
 
@@ -121,7 +123,10 @@ int RunDecode(const Options& options)
         std::fprintf(stderr, "%s: %lld frames, %s, %s\n", name.c_str(),
                      static_cast<long long>(done), SizeText(width, height).c_str(),
                      writer.Description().c_str());
-    return kExitOk;
+    // What --keep-going could not read is said last, where it is seen.
+    if (!reader.Loss().empty())
+        Warn(in + ": " + reader.Loss());
+    return reader.Loss().empty() && !reader.Lost() ? kExitOk : kExitIncomplete;
 }
 
 } // namespace tarv

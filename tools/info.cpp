@@ -1,4 +1,5 @@
 // tarv info: what a file holds, with the sizes and ratio of Tarv streams.
+#include "tools/avi.h"
 #include "tools/commands.h"
 
 #include <algorithm>
@@ -42,8 +43,11 @@ int64_t RawFrameBytes(const AVCodecParameters* par)
 int RunInfo(const Options& options)
 {
     const std::string& path = options.files[0];
-    const FormatPtr context = OpenInput(FirstInput(options));
-    AVFormatContext* raw = context.get();
+    // A damaged AVI is read as its chunks hold it, whatever its index says.
+    const AviInput input(FirstInput(options));
+    AVFormatContext* raw = input.Format();
+    // The packet the file ends inside, if it does: not counted.
+    int cutStream = -1;
 
     // Frame counts and sizes come from the packets themselves.
     std::vector<int64_t> packets(raw->nb_streams), bytes(raw->nb_streams);
@@ -58,6 +62,11 @@ int RunInfo(const Options& options)
         if (r < 0)
             throw ToolError(Where(path, -1, "cannot read: " + AvError(r)));
         const auto i = static_cast<size_t>(packet->stream_index);
+        if ((packet->flags & AV_PKT_FLAG_CORRUPT) != 0) {
+            cutStream = packet->stream_index;
+            av_packet_unref(packet.get());
+            continue;
+        }
         ++packets[i];
         bytes[i] += packet->size;
         if (const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
@@ -119,6 +128,21 @@ int RunInfo(const Options& options)
                 ", raw %lld bytes, ratio %.3f", static_cast<long long>(frameBytes * packets[i]),
                 static_cast<double>(frameBytes * packets[i]) / static_cast<double>(bytes[i]));
         std::printf("\n");
+    }
+    if (!input.Damage().empty())
+        std::printf("  damaged: %s\n", input.Damage().c_str());
+    if (cutStream >= 0) {
+        const AVStream* s = raw->streams[cutStream];
+        const bool video = s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+        std::printf("  cut short: the file ends inside %s %lld of stream %d",
+                    video ? "frame" : "packet",
+                    static_cast<long long>(packets[static_cast<size_t>(cutStream)]), cutStream);
+        if (video && s->nb_frames > 0)
+            std::printf(" (its header announces %lld frames)",
+                        static_cast<long long>(s->nb_frames));
+        std::printf("\n");
+    } else if (input.Cut()) {
+        std::printf("  cut short: the file ends before the end its header declares\n");
     }
     return kExitOk;
 }

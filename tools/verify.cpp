@@ -89,6 +89,8 @@ int RunVerify(const Options& options)
     const std::string& originalName = options.files[0];
     const std::string& encodedName = options.files.back();
     TarvReader encoded(InputSpec{encodedName, {}, {}});
+    if (!encoded.Damage().empty())
+        Warn(encodedName + ": " + encoded.Damage());
     // The inputs read as encode read them, on the encoded file's frame rate.
     Recording recording =
         OpenRecording(std::vector<InputSpec>(options.inputs.begin(), options.inputs.end() - 1),
