@@ -3,6 +3,7 @@
 #include "tools/commands.h"
 #include "tools/output_file.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -57,7 +58,9 @@ const Command kCommands[] = {
      "Each SOUND_IN adds its audio streams, each on its own clock from its start:\n"
      "a file, or a device such as pulse or alsa (default) with --input-format.\n"
      "A capture runs until Ctrl-C, q or --duration, and keeps its file. OUT.avi\n"
-     "appears only when complete; it cannot be a pipe.\n"
+     "appears only when complete; it cannot be a pipe, and its name must end in\n"
+     ".avi. Full-range input (yuvj422p, color_range pc) is announced: AVI keeps no\n"
+     "range, so decode needs --full-range to tag it again.\n"
      "\n"
      "  --codec C      yuy2 or rgb24\n"
      "  --rate R       output frames a second (30, 30000/1001, ntsc; default IN's)\n"
@@ -71,21 +74,26 @@ const Command kCommands[] = {
      "  -y, --overwrite  replace OUT.avi if it exists (never when it is IN)\n"},
     {"decode", 2, 2, RunDecode,
      "usage: tarv decode IN.avi OUT [--format F] [--vcodec C] [--pix-fmt P]\n"
-     "                  [--audio N | --no-audio] [--keep-going] [-y] [--threads N]\n"
-     "                  [--quiet]\n"
+     "                  [--full-range] [--audio N | --no-audio] [--keep-going] [-y]\n"
+     "                  [--threads N] [--quiet]\n"
      "\n"
      "Decompresses the TRVY or TRVR stream of IN.avi, from this tool or from a\n"
      "Windows program, into any output FFmpeg writes. OUT's name picks the format:\n"
      "out.avi, out.nut or out.mkv hold raw video, out.y4m YUV4MPEG, and\n"
-     "frame%04d.png numbered PNG images. OUT appears only when complete. IN.avi\n"
-     "may be - for standard input, and OUT - for standard output, with --format.\n"
-     "Sound is copied into outputs that hold it (AVI, Matroska, NUT, MOV), never\n"
-     "re-encoded; for others (y4m, images) the streams left out are named.\n"
+     "frame%04d.png numbered PNG images. Containers without raw video get a\n"
+     "lossless encoder: out.mp4 and out.ts H.264 (x264 lossless), out.webm VP9\n"
+     "(lossless). A lossy one (JPEG images, Theora) is announced. OUT appears\n"
+     "only when complete. IN.avi may be - for standard input, and OUT - for\n"
+     "standard output, with --format. Sound is copied into outputs that hold it\n"
+     "(AVI, Matroska, NUT, MOV); for MP4 PCM is coded as ALAC, exactly; streams\n"
+     "no output form keeps exactly (WebM, MPEG-TS, y4m, images) are named.\n"
      "\n"
      "  --format F     output format, as ffmpeg -f names it (nut, matroska, ...)\n"
      "  --vcodec C     video encoder, as ffmpeg -c:v names it (rawvideo, ffv1, png)\n"
      "  --pix-fmt P    pixel format for the encoder (default: the codec's own, or\n"
      "                 the closest one the encoder takes, announced if not exact)\n"
+     "  --full-range   tag YUV output as full range (pc, 0-255): AVI keeps no\n"
+     "                 range, so give it when encode said the input was full range\n"
      "  --audio N      carry the Nth audio stream only (from 1)\n"
      "  --no-audio     carry no sound\n"
      "  --keep-going   when IN.avi is cut short or has unreadable chunks, keep every\n"
@@ -128,9 +136,9 @@ constexpr char kUsage[] =
     "  verify ORIGINAL ENC.avi    check that ENC.avi decodes to ORIGINAL exactly\n"
     "  bench [IN]                 speed and ratio, on IN or a built-in clip\n"
     "\n"
-    "tarv COMMAND --help describes a command. Exit status: 0 success, 1 frames\n"
-    "differ, 2 error, 3 output kept from a damaged input (decode --keep-going),\n"
-    "64 bad command line.\n";
+    "tarv COMMAND --help describes a command; tarv --version prints the version.\n"
+    "Exit status: 0 success, 1 frames differ, 2 error, 3 output kept from a damaged\n"
+    "input (decode --keep-going), 64 bad command line.\n";
 
 void PrintHelp(const Command& c)
 {
@@ -141,6 +149,18 @@ int UsageError(const std::string& text)
 {
     std::fprintf(stderr, "tarv: %s\n(tarv --help lists the commands)\n", text.c_str());
     return kExitUsage;
+}
+
+bool EndsWithAvi(const std::string& name)
+{
+    constexpr std::string_view kAvi = ".avi";
+    if (name.size() <= kAvi.size())
+        return false;
+    for (size_t i = 0; i < kAvi.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(name[name.size() - kAvi.size() + i])) !=
+            kAvi[i])
+            return false;
+    return true;
 }
 
 bool ParseCount(const char* text, int& out)
@@ -158,6 +178,10 @@ int Main(int argc, char** argv)
     if (argc < 2)
         return UsageError("no command given");
     const std::string_view name = argv[1];
+    if (name == "--version") {
+        std::printf("tarv %s\n", TARV_VERSION);
+        return kExitOk;
+    }
     if (name == "-h" || name == "--help" || name == "help") {
         if (argc > 2)
             for (const Command& c : kCommands)
@@ -211,6 +235,8 @@ int Main(int argc, char** argv)
             (arg == "--format"   ? options.output.format
              : arg == "--vcodec" ? options.output.codec
                                  : options.output.pixelFormat) = v;
+        } else if (arg == "--full-range" && name == "decode") {
+            options.output.fullRange = true;
         } else if (arg == "--no-audio" && name != "info" && name != "bench") {
             options.audio.none = true;
         } else if (arg == "--audio" && name != "info" && name != "bench") {
@@ -261,6 +287,11 @@ int Main(int argc, char** argv)
     if (name == "encode" && options.files.back() == kStandardStream)
         return UsageError("an AVI cannot be written to a pipe (its index needs seeking): "
                           "give OUT.avi a file name");
+    // The last name is what encode writes: one not ending in .avi is a slip
+    // (a file named for another format, or a missing OUT after a sound input).
+    if (name == "encode" && !EndsWithAvi(options.files.back()))
+        return UsageError("encode writes an AVI file: OUT must end in .avi, and '" +
+                          options.files.back() + "' does not");
     if (name == "decode" && options.files[1] == kStandardStream && options.output.format.empty())
         return UsageError("decoding to standard output (-) needs --format");
     if (options.audio.none && options.audio.only != 0)
