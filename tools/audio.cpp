@@ -1,6 +1,11 @@
 #include "tools/audio.h"
 
+#include "tools/commands.h"
+#include "tools/progress.h"
+#include "tools/timing.h"
+
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -16,6 +21,10 @@ namespace {
 // A start this much later than the recording's is placed; less is within
 // what anyone hears as in sync.
 constexpr double kLateSeconds = 0.040;
+
+// The most bytes of one PCM packet written: longer ones, and long silences,
+// go in pieces of this, far below the int an AVPacket's size is.
+constexpr size_t kPcmPacketBytes = size_t{4} << 20;
 
 // The WAVE formats Video for Windows programs read back from an AVI.
 bool AviPlays(AVCodecID id)
@@ -368,12 +377,18 @@ SoundPlacer::SoundPlacer(int rate, AVRational streamTime, int64_t origin, int64_
 
 SoundPlacer::Placed SoundPlacer::Place(int64_t pts, int64_t samples)
 {
-    int64_t silence = 0;
+    int64_t silence = 0, jump = 0;
     if (pts != AV_NOPTS_VALUE) {
         // A gap is filled once it reaches 20 ms, which no one hears as out of
         // sync; shorter ones are mostly timestamp rounding.
-        const int64_t gap =
-            av_rescale_q(pts, m_streamTime, AVRational{1, m_rate}) - m_origin - m_next;
+        int64_t gap = av_rescale_q(pts, m_streamTime, AVRational{1, m_rate}) - m_origin - m_next;
+        const int64_t longest = int64_t{kLongestGapSeconds} * m_rate;
+        if (gap > longest || gap < -longest) {
+            // Placed from here on as if the stream had gone straight on.
+            m_origin += gap;
+            jump = gap;
+            gap = 0;
+        }
         if (gap >= m_rate / 50)
             silence = gap;
     }
@@ -384,7 +399,13 @@ SoundPlacer::Placed SoundPlacer::Place(int64_t pts, int64_t samples)
     if (m_end != AV_NOPTS_VALUE)
         keep = std::clamp<int64_t>(m_end - position, 0, samples);
     m_next = position + keep;
-    return {silence, keep, position};
+    return {silence, keep, position, jump};
+}
+
+void SoundPlacer::CutAt(int64_t end, AVRational timeBase)
+{
+    const int64_t at = av_rescale_q(end, timeBase, AVRational{1, m_rate});
+    m_end = m_end == AV_NOPTS_VALUE ? at : std::min(m_end, at);
 }
 
 // ---- PcmDecoder -------------------------------------------------------------
@@ -566,42 +587,80 @@ void AudioTracks::Send(AVFormatContext* output, const std::string& name, Track& 
     WritePacket(output, name, packet, timeBase);
 }
 
+void AudioTracks::CutAt(int64_t end, AVRational timeBase)
+{
+    const int64_t at = m_origin + av_rescale_q(end, timeBase, m_timeBase);
+    m_end = m_end == AV_NOPTS_VALUE ? at : std::min(m_end, at);
+    for (auto& t : m_tracks)
+        if (t->placer)
+            t->placer->CutAt(end, timeBase);
+}
+
+SoundPlacer::Placed AudioTracks::Place(Track& t, int64_t pts, int64_t samples)
+{
+    const auto placed = t.placer->Place(pts, samples);
+    if (placed.jump != 0) {
+        char at[32];
+        std::snprintf(at, sizeof at, "%.3f s", static_cast<double>(placed.position) / t.rate);
+        const double seconds = static_cast<double>(placed.jump) / t.rate;
+        Warn(m_file + ": " + StreamName(t.input) + ": its timestamps jump " +
+             Clock(std::abs(seconds)) + (seconds > 0 ? " ahead" : " back") + " at " + at +
+             (seconds > 0 ? ", a gap not filled with silence (gaps up to " +
+                                Clock(kLongestGapSeconds) + " are)"
+                          : ", and the sound goes on from there"));
+    }
+    return placed;
+}
+
 void AudioTracks::WritePcm(AVFormatContext* output, const std::string& name, Track& t,
                            int64_t position, const uint8_t* data, int64_t samples)
 {
-    if (samples <= 0)
-        return;
     const auto sampleBytes = static_cast<size_t>(t.sampleBytes);
-    if (!t.pending.empty() &&
-        t.pendingAt + static_cast<int64_t>(t.pending.size() / sampleBytes) != position)
-        Flush(output, name, t);
-    if (t.pending.empty())
-        t.pendingAt = position;
-    const size_t bytes = static_cast<size_t>(samples) * sampleBytes;
-    if (data != nullptr)
-        t.pending.insert(t.pending.end(), data, data + bytes);
-    else
-        t.pending.insert(t.pending.end(), bytes, t.silence);
-    // Devices hand over a few samples at a time; AVI chunks of 10 ms or more
-    // keep its index small. Packets of files are longer and stay as they are.
-    if (t.pending.size() / sampleBytes >= static_cast<size_t>(t.rate / 100))
-        Flush(output, name, t);
+    // Silence goes in pieces: a long gap never needs memory of its length.
+    const auto piece = static_cast<int64_t>(std::max<size_t>(1, kPcmPacketBytes / sampleBytes));
+    while (samples > 0) {
+        if (!t.pending.empty() &&
+            t.pendingAt + static_cast<int64_t>(t.pending.size() / sampleBytes) != position)
+            Flush(output, name, t);
+        if (t.pending.empty())
+            t.pendingAt = position;
+        const int64_t n = data != nullptr ? samples : std::min(samples, piece);
+        const size_t bytes = static_cast<size_t>(n) * sampleBytes;
+        if (data != nullptr)
+            t.pending.insert(t.pending.end(), data, data + bytes);
+        else
+            t.pending.insert(t.pending.end(), bytes, t.silence);
+        position += n;
+        samples -= n;
+        // Devices hand over a few samples at a time; AVI chunks of 10 ms or
+        // more keep its index small. Packets of files are longer and stay as
+        // they are, up to kPcmPacketBytes.
+        if (t.pending.size() / sampleBytes >= static_cast<size_t>(t.rate / 100))
+            Flush(output, name, t);
+    }
 }
 
 void AudioTracks::Flush(AVFormatContext* output, const std::string& name, Track& t)
 {
     if (t.pending.empty())
         return;
+    const auto sampleBytes = static_cast<size_t>(t.sampleBytes);
+    // Whole samples, and never more than a packet's int size can say.
+    const size_t most = std::max(sampleBytes, kPcmPacketBytes / sampleBytes * sampleBytes);
     AVPacket* p = t.packet.get();
-    av_packet_unref(p);
-    if (av_new_packet(p, static_cast<int>(t.pending.size())) < 0)
-        throw std::bad_alloc();
-    std::memcpy(p->data, t.pending.data(), t.pending.size());
-    p->pts = p->dts = t.pendingAt;
-    p->duration = static_cast<int64_t>(t.pending.size()) / t.sampleBytes;
-    p->flags = AV_PKT_FLAG_KEY;
+    for (size_t done = 0; done < t.pending.size();) {
+        const size_t bytes = std::min(most, t.pending.size() - done);
+        av_packet_unref(p);
+        if (av_new_packet(p, static_cast<int>(bytes)) < 0)
+            throw std::bad_alloc();
+        std::memcpy(p->data, t.pending.data() + done, bytes);
+        p->pts = p->dts = t.pendingAt + static_cast<int64_t>(done / sampleBytes);
+        p->duration = static_cast<int64_t>(bytes / sampleBytes);
+        p->flags = AV_PKT_FLAG_KEY;
+        done += bytes;
+        Send(output, name, t, p, AVRational{1, t.rate});
+    }
     t.pending.clear();
-    Send(output, name, t, p, AVRational{1, t.rate});
 }
 
 void AudioTracks::Write(AVFormatContext* output, const std::string& name, AVPacket* packet)
@@ -622,7 +681,7 @@ void AudioTracks::Write(AVFormatContext* output, const std::string& name, AVPack
         return;
     }
     if (t.way == AudioWay::Copy && t.placer) {
-        const auto placed = t.placer->Place(packet->pts, packet->size / t.sampleBytes);
+        const auto placed = Place(t, packet->pts, packet->size / t.sampleBytes);
         WritePcm(output, name, t, placed.position - placed.silence, nullptr, placed.silence);
         WritePcm(output, name, t, placed.position, packet->data, placed.keep);
         av_packet_unref(packet);
@@ -651,7 +710,7 @@ void AudioTracks::Decode(AVFormatContext* output, const std::string& name, Track
                          const AVPacket* packet)
 {
     t.decoder->Decode(packet, [&](AVFrame* frame) {
-        const auto placed = t.placer->Place(frame->pts, frame->nb_samples);
+        const auto placed = Place(t, frame->pts, frame->nb_samples);
         WritePcm(output, name, t, placed.position - placed.silence, nullptr, placed.silence);
         if (placed.keep == 0)
             return;
@@ -702,20 +761,27 @@ void SampleComparer::Add(int side, const uint8_t* data, size_t bytes)
 
 void SampleComparer::AddSilence(int side, size_t bytes, uint8_t value)
 {
-    if (!m_difference.empty())
-        return;
-    m_pending[side].insert(m_pending[side].end(), bytes, value);
-    Compare();
+    // In pieces, so that a long silence is compared as it comes rather than
+    // held whole.
+    constexpr size_t kPiece = size_t{1} << 20;
+    while (bytes > 0 && m_difference.empty()) {
+        const size_t piece = std::min(bytes, kPiece);
+        m_pending[side].insert(m_pending[side].end(), piece, value);
+        bytes -= piece;
+        Compare();
+    }
 }
 
 void SampleComparer::Compare()
 {
     const size_t frame = static_cast<size_t>(m_channels * m_bytes);
-    const size_t common = std::min(m_pending[0].size(), m_pending[1].size()) / frame * frame;
-    const auto end = m_pending[0].begin() + static_cast<std::ptrdiff_t>(common);
-    const auto [a, b] = std::mismatch(m_pending[0].begin(), end, m_pending[1].begin());
+    const size_t common = std::min(Pending(0), Pending(1)) / frame * frame;
+    const auto begin = m_pending[0].begin() + static_cast<std::ptrdiff_t>(m_done[0]);
+    const auto end = begin + static_cast<std::ptrdiff_t>(common);
+    const auto [a, b] =
+        std::mismatch(begin, end, m_pending[1].begin() + static_cast<std::ptrdiff_t>(m_done[1]));
     if (a != end) {
-        const auto at = static_cast<size_t>(a - m_pending[0].begin());
+        const auto at = static_cast<size_t>(a - begin);
         const int64_t sample = m_agreed + static_cast<int64_t>(at / frame);
         char text[160];
         if (m_rate == 0)
@@ -729,20 +795,26 @@ void SampleComparer::Compare()
         return;
     }
     m_agreed += static_cast<int64_t>(common / frame);
-    for (auto& p : m_pending)
-        p.erase(p.begin(), p.begin() + static_cast<std::ptrdiff_t>(common));
+    for (int side = 0; side < 2; ++side) {
+        std::vector<uint8_t>& p = m_pending[side];
+        m_done[side] += common;
+        if (m_done[side] > p.size() / 2) {
+            p.erase(p.begin(), p.begin() + static_cast<std::ptrdiff_t>(m_done[side]));
+            m_done[side] = 0;
+        }
+    }
 }
 
 void SampleComparer::Finish()
 {
-    if (!m_difference.empty() || (m_pending[0].empty() && m_pending[1].empty()))
+    if (!m_difference.empty() || (Pending(0) == 0 && Pending(1) == 0))
         return;
     const size_t frame = static_cast<size_t>(m_channels * m_bytes);
-    const int side = m_pending[0].empty() ? 0 : 1;
+    const int side = Pending(0) == 0 ? 0 : 1;
     const char* unit = m_rate == 0 ? " bytes" : " samples";
     m_difference = std::string(side == 0 ? "the original" : "the encoded stream") + " ends after " +
                    std::to_string(m_agreed) + unit + ", the other goes on for " +
-                   std::to_string(m_pending[1 - side].size() / frame) + " more";
+                   std::to_string(Pending(1 - side) / frame) + " more";
 }
 
 } // namespace tarv

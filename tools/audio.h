@@ -63,7 +63,9 @@ uint8_t SilenceByte(AVCodecID id);
 
 // Places one PCM stream as AVI keeps it: by position from the file's start.
 // Times are in `timeBase`: `origin` is the file's start, and nothing from
-// `end` on is kept (AV_NOPTS_VALUE: no end).
+// `end` on is kept (AV_NOPTS_VALUE: no end). A gap in the timestamps is filled
+// with silence up to kLongestGapSeconds; a longer jump, ahead or back, is
+// not: the samples go on from where the last ended.
 class SoundPlacer {
 public:
     SoundPlacer(int rate, AVRational streamTime, int64_t origin, int64_t end, AVRational timeBase);
@@ -71,10 +73,13 @@ public:
         int64_t silence;  // samples of silence to write first
         int64_t keep;     // of the samples given, how many to write
         int64_t position; // where the kept samples start, in samples
+        int64_t jump;     // samples the timestamps jumped and were not filled (< 0: back)
     };
     // `samples` samples that start at `pts` (stream time; AV_NOPTS_VALUE:
     // right after the last).
     Placed Place(int64_t pts, int64_t samples);
+    // Nothing from `end` on is kept: a time from the file's start.
+    void CutAt(int64_t end, AVRational timeBase);
 
 private:
     int m_rate;
@@ -122,6 +127,9 @@ public:
     // Input time `origin` becomes the output's 0; nothing from `end` on is
     // written (AV_NOPTS_VALUE: no end). Both in `timeBase`.
     void SetTiming(int64_t origin, int64_t end, AVRational timeBase);
+    // Nothing from `end` on is written: a time from the file's start, which
+    // may only come earlier than SetTiming's.
+    void CutAt(int64_t end, AVRational timeBase);
     // Writes what the packet becomes; the packet is consumed.
     void Write(AVFormatContext* output, const std::string& name, AVPacket* packet);
     // Flushes decoders.
@@ -131,8 +139,10 @@ private:
     struct Track;
     void Send(AVFormatContext* output, const std::string& name, Track& t, AVPacket* packet,
               AVRational timeBase);
+    // Where PCM samples go; a jump not filled is reported.
+    SoundPlacer::Placed Place(Track& t, int64_t pts, int64_t samples);
     // PCM samples (null `data`: silence) at `position`, gathered into
-    // packets of 10 ms or more.
+    // packets of 10 ms or more, and of at most a few MiB.
     void WritePcm(AVFormatContext* output, const std::string& name, Track& t, int64_t position,
                   const uint8_t* data, int64_t samples);
     void Flush(AVFormatContext* output, const std::string& name, Track& t);
@@ -161,14 +171,17 @@ public:
     // Empty while they agree.
     const std::string& Difference() const { return m_difference; }
     // Bytes of one side not yet compared.
-    size_t Pending(int side) const { return m_pending[side].size(); }
+    size_t Pending(int side) const { return m_pending[side].size() - m_done[side]; }
     // Call at the end of both.
     void Finish();
 
 private:
     void Compare();
     int m_channels, m_bytes, m_rate;
+    // Bytes of a side from its `m_done` on are not yet compared; those before
+    // are dropped once they are the larger part, so each is moved about once.
     std::vector<uint8_t> m_pending[2];
+    size_t m_done[2] = {0, 0};
     int64_t m_agreed = 0; // samples (of one channel) compared equal
     std::string m_difference;
 };

@@ -176,6 +176,13 @@ int RunEncode(const Options& options)
                                               " to " + SizeText(f->width, f->height)));
                 copies = sync.Next(item.frame.get(), s.frame.get());
             }
+            if (sync.Jump() != 0)
+                Warn(in + ": the video's timestamps jump " + Clock(std::abs(sync.Jump())) +
+                     (sync.Jump() > 0 ? " ahead" : " back") + " at frame " +
+                     std::to_string(sync.FramesIn() - 1) + ": " +
+                     (sync.Jump() > 0 ? "not filled with repeated frames (gaps up to " +
+                                            Clock(kLongestGapSeconds) + " are)"
+                                      : "the video goes on from there"));
             if (copies > 0) {
                 s.index = sync.GivenIndex();
                 s.copies = copies;

@@ -35,6 +35,25 @@ int64_t FrameSync::Period(int64_t pts) const
                             static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
 }
 
+int64_t FrameSync::Longest() const
+{
+    return av_rescale_q(kLongestGapSeconds, AVRational{1, 1}, av_inv_q(m_rate));
+}
+
+int64_t FrameSync::Bounded(int64_t period)
+{
+    if (!m_holding)
+        return period;
+    // Periods the held frame would fill beyond its own.
+    const int64_t gap = period - (m_period + 1);
+    if (gap <= Longest() && gap >= -Longest())
+        return period;
+    // Counted from here on as if the stream had gone straight on.
+    m_lead -= gap;
+    m_jump = static_cast<double>(gap) / av_q2d(m_rate);
+    return m_period + 1;
+}
+
 int64_t FrameSync::Take(int64_t until)
 {
     const int64_t copies = std::max<int64_t>(0, std::min(until, m_limit) - m_written);
@@ -47,15 +66,20 @@ int64_t FrameSync::Take(int64_t until)
 
 int64_t FrameSync::Next(int64_t pts)
 {
+    m_jump = 0;
     if (!m_started && pts != AV_NOPTS_VALUE) {
         m_started = true;
         m_first = pts;
         if (m_origin != AV_NOPTS_VALUE && pts > m_origin)
             m_lead =
                 av_rescale_q_rnd(pts - m_origin, m_timeBase, av_inv_q(m_rate), AV_ROUND_NEAR_INF);
+        if (m_lead > Longest()) {
+            m_jump = static_cast<double>(m_lead) / av_q2d(m_rate);
+            m_lead = 0;
+        }
     }
     const int64_t period =
-        pts == AV_NOPTS_VALUE ? (m_holding ? m_period + 1 : m_written) : Period(pts);
+        pts == AV_NOPTS_VALUE ? (m_holding ? m_period + 1 : m_written) : Bounded(Period(pts));
     const int64_t copies = m_holding ? Take(period) : 0;
     m_holding = true;
     m_period = period;
@@ -88,11 +112,12 @@ int64_t FrameSync::Finish(AVFrame* last)
 
 int64_t FrameSync::Finish(int64_t end)
 {
+    m_jump = 0;
     if (!m_holding)
         return 0;
-    m_holding = false;
     const int64_t until =
-        end == AV_NOPTS_VALUE ? m_period + 1 : std::max(Period(end), m_period + 1);
+        end == AV_NOPTS_VALUE ? m_period + 1 : std::max(Bounded(Period(end)), m_period + 1);
+    m_holding = false;
     return Take(until);
 }
 

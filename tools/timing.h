@@ -18,6 +18,12 @@ extern "C" {
 
 namespace tarv {
 
+// A jump in a stream's timestamps longer than this (a computer that slept
+// through a capture, a damaged file) is not filled with repeated frames or
+// silence: the stream goes on from where it was, and the jump is reported.
+// Shorter gaps are filled, which keeps the stream in time.
+constexpr int kLongestGapSeconds = 60;
+
 // An output's clock, in the video's time base: where it starts, where it
 // ends (AV_NOPTS_VALUE: with the input) and how many frames it may hold.
 struct Timing {
@@ -47,6 +53,10 @@ public:
     // The stream ends at `end` (AV_NOPTS_VALUE: one period after the last
     // frame): how many times the last frame is written.
     int64_t Finish(int64_t end);
+    // Seconds the timestamps jumped, at the last Next() or Finish(), beyond
+    // kLongestGapSeconds ahead (negative: back) and so not filled; else 0. A
+    // first frame that late is written at the start.
+    double Jump() const { return m_jump; }
 
     // The same for frames: `frame` is taken and held; the frame before it is
     // handed back in `previous` (emptied when there is none). At the end the
@@ -64,6 +74,10 @@ public:
 
 private:
     int64_t Period(int64_t pts) const;
+    // Periods of kLongestGapSeconds.
+    int64_t Longest() const;
+    // `period` of the frame after the held one, re-aligned after a jump.
+    int64_t Bounded(int64_t period);
     int64_t Take(int64_t until);
 
     AVRational m_rate, m_timeBase;
@@ -76,6 +90,7 @@ private:
     bool m_holding = false;
     int64_t m_period = 0; // the held frame's period
     int64_t m_written = 0, m_repeated = 0, m_skipped = 0;
+    double m_jump = 0;
     FramePtr m_held = NewFrame();
     int64_t m_framesIn = 0, m_givenIndex = 0;
 };

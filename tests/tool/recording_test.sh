@@ -1,8 +1,8 @@
 #!/bin/bash
 # The whole recording through the tarv tool: sound copied or decoded to PCM
 # and compared, streams left out named, variable frame rates held in time
-# with the sound, pipes, and captures from libavdevice (lavfi, and x11grab of
-# an Xvfb screen ended by SIGINT):
+# with the sound, jumps in the timestamps, pipes, and captures from
+# libavdevice (lavfi, and x11grab of an Xvfb screen ended by SIGINT):
 #   bash recording_test.sh TARV_BINARY DATA_DIR WORK_DIR
 set -u
 
@@ -172,6 +172,32 @@ run encode vfr.mkv rate10.avi --rate 10
 expect "--rate 10" 0 && check_avi "--rate 10" rate10.avi TRVY 96 64 10/1 25
 run verify vfr.mkv rate10.avi
 expect "--rate 10: verify" 0
+
+# ---- Jumps in the timestamps -----------------------------------------------------
+# A 2 s clip whose sound or video timestamps jump after 1 s: a gap up to a
+# minute is filled, a longer jump is not, and is named; verify times the
+# original the same way.
+sound_seconds() {
+    ffprobe -v error -select_streams a:0 -show_entries packet=duration_time -of csv=p=0 "$1" |
+        awk '{ t += $1 } END { printf "%.2f", t }'
+}
+while IFS='|' read -r name afilter vfilter text frames seconds <&3; do
+    ffmpeg -v error -nostdin -y \
+        -f lavfi -i "testsrc2=size=96x64:rate=25:duration=2,format=yuyv422,$vfilter" \
+        -f lavfi -i sine=duration=2:sample_rate=48000 -af "$afilter" -ac 2 -c:v rawvideo \
+        -c:a pcm_s16le jump.mkv
+    run encode jump.mkv jump.avi -y
+    expect "$name" 0 "$text" || continue
+    check_avi "$name" jump.avi TRVY 96 64 25/1 "$frames"
+    got=$(sound_seconds jump.avi)
+    [ "$got" = "$seconds" ] || fail "$name: expected $seconds s of sound, got $got s"
+    run verify jump.mkv jump.avi
+    expect "$name: verify" 0
+done 3<<'TABLE'
+a 30 s gap in the sound is filled|asetpts='if(gte(T,1),PTS+30/TB,PTS)'|null|jump.avi: 50 frames|50|32.00
+the sound jumps 10 min ahead|asetpts='if(gte(T,1),PTS+600/TB,PTS)'|null|its timestamps jump 10:00 ahead at 1.0|50|2.00
+the video jumps 10 min ahead|anull|setpts='if(gte(N,25),PTS+600/TB,PTS)'|the video's timestamps jump 10:00 ahead at frame 25|50|2.00
+TABLE
 
 # ---- Pipes ---------------------------------------------------------------------
 ffmpeg -v error -nostdin -i sound.mkv -map 0 -c copy -f nut - | "$tarv" encode - piped.avi -q 2>logs/err

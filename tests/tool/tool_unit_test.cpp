@@ -19,6 +19,8 @@
 #include <random>
 #include <set>
 
+#include <unistd.h>
+
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
@@ -253,6 +255,12 @@ TEST(FrameSync, HoldsTheRateAgainstTheTimestamps)
         {"a start under half a period late stays", 0, {15, 55}, none, {1, 1}, 0, 0},
         {"the end stretches the last frame", 0, {0, 40}, 160, {1, 3}, 2, 0},
         {"no timestamps: one period each", none, {none, none, none}, none, {1, 1, 1}, 0, 0},
+        // Past a minute a jump is not filled: the frames go straight on.
+        {"a 59 s gap repeats", 0, {0, 40, 59040, 59080}, none, {1, 1475, 1, 1}, 1474, 0},
+        {"a two-hour jump ahead", 0, {0, 40, 7200040, 7200080}, none, {1, 1, 1, 1}, 0, 0},
+        {"a two-hour jump back", none, {7200000, 7200040, 40, 80}, none, {1, 1, 1, 1}, 0, 0},
+        {"a first frame two hours late", 0, {7200000, 7200040}, none, {1, 1}, 0, 0},
+        {"a last frame two hours long", 0, {0, 40}, 7200040, {1, 1}, 0, 0},
     };
     for (const Case& c : cases) {
         tarv::FrameSync sync(AVRational{25, 1}, AVRational{1, 1000}, c.origin);
@@ -311,6 +319,104 @@ TEST(LiveSource, AFullQueueDropsAndCountsAndStaysBounded)
     EXPECT_GT(counts.droppedFrames, 900);
 }
 
+// Samples at 1 kHz, as times in milliseconds.
+TEST(SoundPlacer, FillsGapsUpToAMinuteAndGoesOnPastLongerJumps)
+{
+    struct Packet {
+        int64_t pts, samples;
+        int64_t silence, keep, position, jump; // what is placed
+    };
+    struct Case {
+        const char* name;
+        int64_t end, cut; // AV_NOPTS_VALUE: none
+        std::vector<Packet> packets;
+    };
+    const int64_t none = AV_NOPTS_VALUE;
+    const Case cases[] = {
+        {"late start and a gap filled, jitter not",
+         none,
+         none,
+         {{500, 100, 500, 100, 500, 0},
+          {610, 100, 0, 100, 600, 0},
+          {1700, 100, 1000, 100, 1700, 0}}},
+        {"a 60 s gap is filled",
+         none,
+         none,
+         {{0, 100, 0, 100, 0, 0}, {60100, 100, 60000, 100, 60100, 0}}},
+        {"a three-hour jump ahead is not",
+         none,
+         none,
+         {{0, 100, 0, 100, 0, 0},
+          {10800100, 100, 0, 100, 100, 10800000},
+          {10800300, 100, 100, 100, 300, 0}}},
+        {"a start two hours late and a jump back are not",
+         none,
+         none,
+         {{7200000, 100, 0, 100, 0, 7200000},
+          {100, 100, 0, 100, 100, -7200000},
+          {300, 100, 100, 100, 300, 0}}},
+        {"the end cuts, and a video's earlier end more",
+         400,
+         250,
+         {{0, 100, 0, 100, 0, 0}, {200, 100, 100, 50, 200, 0}, {300, 100, 0, 0, 250, 0}}},
+    };
+    for (const Case& c : cases) {
+        tarv::SoundPlacer placer(1000, AVRational{1, 1000}, 0, c.end, AVRational{1, 1000});
+        if (c.cut != none)
+            placer.CutAt(c.cut, AVRational{1, 1000});
+        for (const Packet& p : c.packets) {
+            const auto got = placer.Place(p.pts, p.samples);
+            EXPECT_EQ((std::vector<int64_t>{got.silence, got.keep, got.position, got.jump}),
+                      (std::vector<int64_t>{p.silence, p.keep, p.position, p.jump}))
+                << c.name << ", the packet at " << p.pts;
+        }
+    }
+}
+
+// A long gap in PCM is written as silence in packets of at most 4 MiB, never
+// gathered whole: 50 s of 48 kHz stereo is 9.6 MB. NUT keeps packets as
+// they are written.
+TEST(AudioTracks, WritesALongSilenceInPieces)
+{
+    const tarv::FormatPtr input =
+        tarv::OpenInput(tarv::InputSpec{"aevalsrc=0|0:s=48000,aformat=s16", "lavfi", {}});
+    const AVStream* stream = input->streams[0];
+    ASSERT_EQ(stream->codecpar->codec_id, AV_CODEC_ID_PCM_S16LE);
+    tarv::StreamPlan plan;
+    plan.audio.push_back({0, tarv::AudioWay::Copy});
+    tarv::AudioTracks tracks("in", input.get(), plan);
+    tracks.SetTiming(0, AV_NOPTS_VALUE, stream->time_base);
+    const std::string path =
+        (fs::temp_directory_path() / ("tarv_silence_" + std::to_string(getpid()) + ".nut"))
+            .string();
+    tarv::FormatPtr output = tarv::NewOutput(path, path, av_guess_format("nut", nullptr, nullptr));
+    tracks.AddTo(output.get());
+    tarv::StartOutput(output.get(), path, path);
+    const int64_t samples = 480, gap = 50 * 48000;
+    for (const int64_t at : {int64_t{0}, samples + gap}) {
+        tarv::PacketPtr p = tarv::NewPacket();
+        ASSERT_EQ(av_new_packet(p.get(), static_cast<int>(samples * 4)), 0);
+        std::memset(p->data, 1, static_cast<size_t>(p->size));
+        p->pts = p->dts = av_rescale_q(at, AVRational{1, 48000}, stream->time_base);
+        tracks.Write(output.get(), path, p.get());
+    }
+    tracks.Finish(output.get(), path);
+    tarv::FinishOutput(output.get(), path);
+
+    const tarv::FormatPtr back = tarv::OpenInput(tarv::InputSpec{path, {}, {}});
+    tarv::PacketPtr p = tarv::NewPacket();
+    int64_t bytes = 0;
+    int largest = 0;
+    while (av_read_frame(back.get(), p.get()) >= 0) {
+        bytes += p->size;
+        largest = std::max(largest, p->size);
+        av_packet_unref(p.get());
+    }
+    fs::remove(path);
+    EXPECT_EQ(bytes, (2 * samples + gap) * 4);
+    EXPECT_LE(largest, 4 << 20);
+}
+
 TEST(SampleComparer, NamesTheFirstDifferenceOrTheShorterStream)
 {
     struct Case {
@@ -345,6 +451,24 @@ TEST(SampleComparer, NamesTheFirstDifferenceOrTheShorterStream)
         comparer.Finish();
         EXPECT_EQ(comparer.Difference(), c.difference) << c.name;
     }
+}
+
+// One side far ahead, the other fed a sample at a time, as a device's sound
+// is against a file's: each byte is compared once (the old way, moving the
+// whole of the longer side each time, took hours here), and a difference in
+// the last sample is still found.
+TEST(SampleComparer, KeepsUpWhenOneSideRunsFarAhead)
+{
+    std::vector<uint8_t> run(size_t{4} << 20);
+    for (size_t i = 0; i < run.size(); ++i)
+        run[i] = static_cast<uint8_t>(i * 7);
+    tarv::SampleComparer comparer(2, 2, 48000);
+    comparer.Add(1, run.data(), run.size());
+    run.back() ^= 1;
+    for (size_t i = 0; i < run.size(); i += 4)
+        comparer.Add(0, run.data() + i, 4);
+    comparer.Finish();
+    EXPECT_EQ(comparer.Difference(), "sample 1048575 (21.845 s), channel 2, differs");
 }
 
 class OutputFileTest : public testing::Test {
