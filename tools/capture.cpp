@@ -24,8 +24,10 @@ size_t ItemBytes(const Item& item)
 
 } // namespace
 
-LiveSource::LiveSource(std::vector<MediaReader*> readers, size_t maxBytes)
-    : m_readers(std::move(readers)), m_maxBytes(maxBytes), m_running(m_readers.size())
+LiveSource::LiveSource(std::vector<MediaReader*> readers, size_t maxBytes,
+                       std::vector<int64_t> origins)
+    : m_readers(std::move(readers)), m_maxBytes(maxBytes), m_origins(std::move(origins)),
+      m_running(m_readers.size())
 {
     for (size_t i = 0; i < m_readers.size(); ++i)
         m_threads.emplace_back([this, i] { Run(i); });
@@ -49,6 +51,21 @@ void LiveSource::Stop()
     m_room.notify_all();
 }
 
+int64_t LiveSource::Time(size_t input, const Item& item) const
+{
+    if (m_origins.empty())
+        return AV_NOPTS_VALUE;
+    const MediaReader& reader = *m_readers[input];
+    const bool video = item.kind == Item::Kind::Video;
+    const int64_t pts = video ? item.frame->pts : item.packet->pts;
+    if (pts == AV_NOPTS_VALUE)
+        return AV_NOPTS_VALUE;
+    const AVRational timeBase =
+        video ? reader.Stream()->time_base
+              : reader.Format()->streams[item.packet->stream_index]->time_base;
+    return av_rescale_q(pts, timeBase, AVRational{1, AV_TIME_BASE}) - m_origins[input];
+}
+
 void LiveSource::Run(size_t input)
 {
     MediaReader& reader = *m_readers[input];
@@ -58,7 +75,19 @@ void LiveSource::Run(size_t input)
         while (reader.Next(item)) {
             const size_t bytes = ItemBytes(item);
             const bool video = item.kind == Item::Kind::Video;
+            const int64_t time = Time(input, item);
             std::unique_lock lock(m_mutex);
+            if (time != AV_NOPTS_VALUE && input == 0 && video) {
+                m_videoTime = std::max(m_videoTime == AV_NOPTS_VALUE ? time : m_videoTime, time);
+                m_room.notify_all();
+            } else if (time != AV_NOPTS_VALUE && input > 0) {
+                // Only once the video has begun: a device is not kept waiting
+                // while the video's first frame comes.
+                m_room.wait(lock, [&] {
+                    return m_videoTime == AV_NOPTS_VALUE || time <= m_videoTime + kSoundLead ||
+                           m_stopping || m_videoEnded;
+                });
+            }
             m_counts.frames += video ? 1 : 0;
             // A dropped frame is covered by repeating the one before; a
             // dropped sound packet would shift all later sound, so sound has
@@ -99,6 +128,7 @@ void LiveSource::Run(size_t input)
         m_videoEnded = true;
         if (m_firstInputQueued == 0)
             StopEndlessDevices();
+        m_room.notify_all();
     }
     --m_running;
     m_ready.notify_all();
@@ -154,6 +184,33 @@ LiveSource::Counts LiveSource::GetCounts() const
 {
     std::lock_guard lock(m_mutex);
     return m_counts;
+}
+
+// ---- SoundHold ----------------------------------------------------------------
+
+void SoundHold::Add(size_t input, AVPacket* packet, AVRational timeBase)
+{
+    Held& h = m_held.emplace_back(Held{input, NewPacket(), AV_NOPTS_VALUE});
+    av_packet_move_ref(h.packet.get(), packet);
+    const AVPacket* p = h.packet.get();
+    if (p->pts != AV_NOPTS_VALUE)
+        h.end = av_rescale_q(p->pts + std::max<int64_t>(0, p->duration), timeBase,
+                             AVRational{1, AV_TIME_BASE}) -
+                m_origins[input];
+    m_bytes += static_cast<size_t>(p->size);
+}
+
+void SoundHold::Release(int64_t until, const std::function<void(size_t, AVPacket*)>& write)
+{
+    while (!m_held.empty()) {
+        Held& h = m_held.front();
+        if (until != AV_NOPTS_VALUE && h.end != AV_NOPTS_VALUE && h.end > until &&
+            m_bytes <= m_maxBytes)
+            return;
+        m_bytes -= static_cast<size_t>(h.packet->size);
+        write(h.input, h.packet.get());
+        m_held.pop_front();
+    }
 }
 
 // ---- QuitKey ----------------------------------------------------------------

@@ -21,9 +21,15 @@ namespace tarv {
 // dropped and counted: memory stays bounded and nothing is lost unannounced;
 // a file waits for room instead. The first input holds the video; once its
 // last item is taken, devices that have no end of their own stop.
+//
+// Given the inputs' starts (`origins`, in microseconds), further inputs are
+// kept in step with the video as ffmpeg reads inputs: one whose timestamps
+// run more than kSoundLead ahead of the video read waits for it, so a source
+// faster than real time does not pile up sound the video never reaches.
 class LiveSource : public Source {
 public:
-    LiveSource(std::vector<MediaReader*> readers, size_t maxBytes);
+    LiveSource(std::vector<MediaReader*> readers, size_t maxBytes,
+               std::vector<int64_t> origins = {});
     ~LiveSource() override;
     LiveSource(const LiveSource&) = delete;
     LiveSource& operator=(const LiveSource&) = delete;
@@ -46,12 +52,20 @@ public:
     };
     Counts GetCounts() const;
 
+    // How far further inputs may run ahead of the video, in microseconds.
+    static constexpr int64_t kSoundLead = 2'000'000;
+
 private:
     void Run(size_t input);
     void StopEndlessDevices();
+    // The item's time from its input's start in microseconds, or
+    // AV_NOPTS_VALUE when it has none or inputs are not kept in step.
+    int64_t Time(size_t input, const Item& item) const;
 
     std::vector<MediaReader*> m_readers;
     const size_t m_maxBytes;
+    const std::vector<int64_t> m_origins;
+    int64_t m_videoTime = AV_NOPTS_VALUE; // the latest video frame read
     mutable std::mutex m_mutex;
     std::condition_variable m_ready, m_room;
     std::deque<Item> m_queue;
@@ -63,6 +77,33 @@ private:
     std::exception_ptr m_error;
     Counts m_counts;
     std::vector<std::thread> m_threads;
+};
+
+// A capture's sound ends with its video: packets wait here until the video
+// written covers them, so that none past the video's end reaches the file.
+// Beyond `maxBytes` waiting, the oldest go on regardless.
+class SoundHold {
+public:
+    // `origins`: each input's start, in microseconds.
+    SoundHold(std::vector<int64_t> origins, size_t maxBytes)
+        : m_origins(std::move(origins)), m_maxBytes(maxBytes)
+    {
+    }
+    // Takes the packet, of input `input` and timed in `timeBase`.
+    void Add(size_t input, AVPacket* packet, AVRational timeBase);
+    // Hands on, in order, the packets that end by `until` microseconds of
+    // video, and any beyond the bound; all of them for AV_NOPTS_VALUE.
+    void Release(int64_t until, const std::function<void(size_t, AVPacket*)>& write);
+
+private:
+    struct Held {
+        size_t input;
+        PacketPtr packet;
+        int64_t end; // microseconds from the input's start
+    };
+    std::vector<int64_t> m_origins;
+    size_t m_maxBytes, m_bytes = 0;
+    std::deque<Held> m_held;
 };
 
 // `q` typed on the terminal, read without waiting for Enter. Only when

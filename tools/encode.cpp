@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -135,13 +136,22 @@ int RunEncode(const Options& options)
     // capture ends when asked and keeps its file; an interrupt abandons files.
     const bool capture =
         std::any_of(readers.begin(), readers.end(), [](const auto& r) { return r->Live(); });
+    std::vector<int64_t> origins; // each input's start, in microseconds
+    for (const Timing& t : recording.timings)
+        origins.push_back(av_rescale_q(t.origin, t.timeBase, AVRational{1, AV_TIME_BASE}));
     std::unique_ptr<LiveSource> live;
     if (capture || readers.size() > 1) {
         std::vector<MediaReader*> all;
         for (const auto& r : readers)
             all.push_back(r.get());
-        live = std::make_unique<LiveSource>(all, kCaptureQueueBytes);
+        live = std::make_unique<LiveSource>(all, kCaptureQueueBytes,
+                                            capture ? origins : std::vector<int64_t>{});
     }
+    // A capture's sound is cut where its video ends, whenever that is.
+    std::optional<SoundHold> hold;
+    if (capture)
+        hold.emplace(origins, kCaptureQueueBytes / 8);
+    auto writeAudio = [&](size_t input, AVPacket* packet) { writer.WriteAudio(input, packet); };
     Source& source = live ? static_cast<Source&>(*live) : reader;
     QuitKey quit(capture &&
                  std::find(inputs.begin(), inputs.end(), kStandardStream) == inputs.end());
@@ -165,6 +175,19 @@ int RunEncode(const Options& options)
             if (!got) {
                 ended = true;
                 copies = sync.Finish(s.frame.get());
+                if (hold) {
+                    for (AudioTracks& a : audio)
+                        a.CutAt(sync.Written(), av_inv_q(rate));
+                    hold->Release(AV_NOPTS_VALUE, writeAudio);
+                }
+            } else if (item.kind == Item::Kind::Packet && hold) {
+                const AVPacket* p = item.packet.get();
+                hold->Add(item.input, item.packet.get(),
+                          readers[item.input]->Format()->streams[p->stream_index]->time_base);
+                hold->Release(
+                    av_rescale_q(sync.Written(), av_inv_q(rate), AVRational{1, AV_TIME_BASE}),
+                    writeAudio);
+                continue;
             } else if (item.kind == Item::Kind::Packet) {
                 writer.WriteAudio(item.input, item.packet.get());
                 continue;

@@ -225,6 +225,29 @@ run encode --input-format lavfi --input-option nosuch=1 "$graph" fail/out.avi
 expect "unknown input option" 2 "has no option named nosuch"
 nothing_left "unknown input option" fail
 
+# A capture ended by SIGINT once it is running, as a user's Ctrl-C would; the
+# status goes to $rc.
+interrupted() {
+    "$tarv" "$@" </dev/null >logs/out 2>logs/err &
+    local capture=$!
+    for _ in $(seq 200); do grep -q capturing logs/err && break; sleep 0.1; done
+    sleep 1
+    kill -INT $capture
+    wait $capture
+    rc=$?
+}
+
+# Sound from a source far faster than real time ends with the video.
+interrupted encode --input-format lavfi "$graph,realtime" --input-format lavfi sine=f=300 \
+    fast_sound.avi
+if expect "sound faster than real time, ended by SIGINT" 0; then
+    frames=$(ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 \
+        -select_streams v fast_sound.avi)
+    got=$(sound_seconds fast_sound.avi)
+    awk -v s="$got" -v n="$frames" 'BEGIN { exit !(n > 0 && s <= (n + 1) / 25) }' ||
+        fail "sound faster than real time: $got s of sound after $frames frames at 25 fps"
+fi
+
 # ---- Capture: x11grab, ended by SIGINT ----------------------------------------
 # An Xvfb screen with a moving pattern drawn on it (by ffmpeg's own X11
 # output, when it has one; a still screen otherwise).
@@ -235,15 +258,8 @@ else
     xvfb=$!
     for _ in $(seq 100); do [ -s display ] && break; sleep 0.1; done
     screen=:$(cat display)
-    "$tarv" encode --input-format x11grab --input-option framerate=25 \
-        --input-option video_size=320x240 "$screen" grab.avi </dev/null >logs/out 2>logs/err &
-    capture=$!
-    # Ended once it is running, as a user's Ctrl-C would.
-    for _ in $(seq 200); do grep -q capturing logs/err && break; sleep 0.1; done
-    sleep 1
-    kill -INT $capture
-    wait $capture
-    rc=$?
+    interrupted encode --input-format x11grab --input-option framerate=25 \
+        --input-option video_size=320x240 "$screen" grab.avi
     kill $xvfb
     if expect "x11grab: ended by SIGINT" 0 "grab.avi: "; then
         frames=$(ffprobe -v error -show_entries stream=nb_frames -of csv=p=0 grab.avi)
