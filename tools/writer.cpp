@@ -50,7 +50,7 @@ bool Holds(const AVOutputFormat* format, AVCodecID id)
 // it holds; otherwise the format's own choice for the name (PNG for .png
 // images, wrapped frames for y4m, JPEG for .jpg), whose loss is announced.
 const AVCodec* ChooseEncoder(const AVOutputFormat* format, const std::string& name,
-                             AVPixelFormat source)
+                             AVPixelFormat source, int width)
 {
     const std::string muxer = format->name;
     const AVCodec* guessed = avcodec_find_encoder(
@@ -60,7 +60,9 @@ const AVCodec* ChooseEncoder(const AVOutputFormat* format, const std::string& na
     if (Holds(format, AV_CODEC_ID_RAWVIDEO))
         return avcodec_find_encoder(AV_CODEC_ID_RAWVIDEO);
     const bool rgb = source == AV_PIX_FMT_BGR24;
-    for (const char* candidate : {rgb ? "libx264rgb" : "libx264", "libvpx-vp9", "ffv1"})
+    // x264 codes 4:2:2 at even widths only.
+    const char* h264 = rgb ? "libx264rgb" : width % 2 == 0 ? "libx264" : "";
+    for (const char* candidate : {h264, "libvpx-vp9", "ffv1"})
         if (const AVCodec* c = avcodec_find_encoder_by_name(candidate); c && Holds(format, c->id))
             return c;
     return guessed;
@@ -108,7 +110,7 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& name,
     m_format = NewOutput(name, path, format);
 
     const AVCodec* codec = choice.codec.empty()
-                               ? ChooseEncoder(format, name, source)
+                               ? ChooseEncoder(format, name, source, width)
                                : avcodec_find_encoder_by_name(choice.codec.c_str());
     if (codec == nullptr || codec->type != AVMEDIA_TYPE_VIDEO)
         throw ToolError(Where(name, -1,

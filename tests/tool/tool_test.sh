@@ -359,6 +359,12 @@ outputs.rgb.nut rgb.ts bgr24 none -
 outputs.rgb.nut rgb.webm bgr24 none -
 outputs.nut jpg/f%03d.jpg - none warning: jpg/f%03d.jpg: yuyv422 to yuvj422p for mjpeg is not exact
 TABLE
+# x264 takes 4:2:2 at even widths only: an odd one goes to VP9 in an MP4.
+run decode "$data/windows/tarvy.avi" odd.nut
+expect "outputs: odd width to nut" 0
+run decode "$data/windows/tarvy.avi" odd.mp4
+expect "outputs: odd width to mp4" 0 && no_warning "outputs: odd width to mp4" &&
+    same_frames "outputs: odd width to mp4" odd.nut odd.mp4 yuv422p
 
 # ---- Full range --------------------------------------------------------------
 # AVI keeps no range: encode says so, for a yuvj format or a pc tag, and
