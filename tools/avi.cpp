@@ -646,7 +646,8 @@ TarvReader::TarvReader(const InputSpec& input, bool keepGoing)
                               "unsupported frame size " + std::to_string(m_width) + "x" +
                                   std::to_string(m_height)));
     if (m_avi.Lost() && !m_keepGoing)
-        throw ToolError(Where(m_path, -1, m_avi.Damage() + " (--keep-going reads on past it)"));
+        throw ToolError(
+            Where(m_path, -1, m_avi.Damage() + " (tarv decode --keep-going reads on past it)"));
     m_soundEnd.assign(context->nb_streams, 0);
 }
 
@@ -664,7 +665,7 @@ void TarvReader::EndsShort(bool inside)
             (inside ? "damaged frame: " : "") + where + " it" +
                 (inside ? ""
                         : ": its header announces " + std::to_string(m_countHint) + " frames") +
-                " (--keep-going keeps " + before + ")"));
+                (m_frames > 0 ? " (tarv decode --keep-going keeps " + before + ")" : "")));
     }
     m_ended = true;
     // The sound the header announces that was not read, the longest of the
