@@ -685,6 +685,9 @@ void TarvReader::EndsShort(bool inside)
              " frame " + std::to_string(m_frames);
     if (soundLost >= 0.0005)
         m_loss += "; " + Seconds(soundLost) + " of sound lost";
+    // A capture that crashed never wrote its counts.
+    if (m_countHint <= 0)
+        m_loss += "; its header does not say how long the recording was";
 }
 
 TarvReader::Got TarvReader::Next(std::vector<uint8_t>& payload, AVPacket* packet)

@@ -42,10 +42,15 @@ cp good.avi size.avi
 flip size.avi $(($(positions a:0 | sed -n 2p) - 3)) 0x01
 frame=$(positions v:0 | sed -n 31p)
 head -c $((frame + 100)) good.avi >cut.avi
+# Frame 1's header unreadable, and an index that cannot tell what it was.
+cp index.avi lost.avi
+printf '\336\255\276\357\336\255\276\357' |
+    dd of=lost.avi bs=1 seek=$(($(positions v:0 | sed -n 2p) - 8)) conv=notrunc status=none
 
-# Columns: input | options ("-": none) | exit status | frames in the output
-# ("-": none written) | sound the same as the intact file's (yes/no) | texts on
-# stderr, separated by ";".
+# Columns: input | options ("-": none) | exit status | frames in the output,
+# the first ones of clip.nut ("-": none written; "~N": N frames, some missing)
+# | sound the same as the intact file's (yes/no) | texts on stderr, separated
+# by ";".
 while IFS='|' read -r input options status frames same texts <&3; do
     name="damaged: decode $input $options"
     rm -f fail/out.nut
@@ -56,6 +61,11 @@ while IFS='|' read -r input options status frames same texts <&3; do
     expect "$name" "$status" "${wanted[@]}" || continue
     if [ "$frames" = - ]; then
         nothing_left "$name" fail
+        continue
+    fi
+    if [ "${frames#\~}" != "$frames" ]; then
+        got=$(hashes fail/out.nut bgr24 | grep -c .)
+        [ "$got" = "${frames#\~}" ] || fail "$name: expected ${frames#\~} frames, got $got"
         continue
     fi
     expected=$(hashes clip.nut bgr24 | head -n "$frames")
@@ -70,6 +80,8 @@ size.avi|-|0|50|yes|size.avi: 1 damaged chunk header mended;all 50 frames;nothin
 cut.avi|-|2|-|no|cut.avi: frame 30: damaged frame: the file ends inside it;--keep-going keeps the 30 frames
 cut.avi|--keep-going|3|30|no|cut.avi: kept 30 of 50 frames; the file ends inside frame 30;s of sound lost
 good.avi|--keep-going|0|50|yes|
+lost.avi|-|2|-|no|lost.avi: its index does not match its chunks;hold no readable chunk;49 of 50 frames;tarv decode --keep-going reads on past it
+lost.avi|--keep-going|3|~49|no|hold no readable chunk;49 of 50 frames
 TABLE
 
 # info counts the frames and packets the file holds, as in the intact file,
