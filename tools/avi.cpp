@@ -498,10 +498,11 @@ AviInput::AviInput(const InputSpec& input)
         if (e.pos >= readable)
             continue;
         indexed[static_cast<size_t>(e.stream)] = true;
-        const auto in = std::find_if(walk.lost.begin(), walk.lost.end(), [&](const auto& range) {
-            return e.pos >= range.first && e.pos < range.second;
-        });
-        if (in != walk.lost.end()) {
+        // Lost ranges come in file order.
+        const auto in =
+            std::upper_bound(walk.lost.begin(), walk.lost.end(), e.pos,
+                             [](int64_t p, const auto& range) { return p < range.first; });
+        if (in != walk.lost.begin() && e.pos < std::prev(in)->second) {
             inLost.push_back(&e);
             continue;
         }
