@@ -48,6 +48,7 @@ GstVideoFormat RawFormat(tarv::Variant v)
 // One frame on its way through the decoder.
 struct Job {
     GstVideoCodecFrame* frame = nullptr;
+    guint64 sequence = 0; // of the frames handed in, empty ones too
     GstMapInfo in{};
     GstVideoFrame out{};
     bool ok = false;
@@ -82,9 +83,17 @@ public:
 
     // Frames submitted and not yet taken back.
     bool Idle() const { return m_pending == 0; }
-    bool Full() const { return m_pending >= m_threads; }
+    // Numbers a frame handed in.
+    guint64 Arrive() { return m_arrived++; }
+    // True when the oldest in flight has `threads` frames handed in behind it:
+    // then it goes out, so that a drop frame counts too.
+    bool Due(guint64 sequence) const
+    {
+        const Job* oldest = m_pool ? m_pool->Peek(0) : nullptr;
+        return oldest && sequence - oldest->sequence >= static_cast<guint64>(m_threads);
+    }
 
-    // The job to fill; only while !Full().
+    // The job to fill; only once no job is Due().
     Job& Next() { return m_pool ? m_pool->Back() : m_inline; }
     // Decodes the filled job, on a worker or at once.
     void Submit()
@@ -120,6 +129,7 @@ private:
     std::unique_ptr<tarv::OrderedWorkers<Job>> m_pool;
     Job m_inline;
     int m_pending = 0;
+    guint64 m_arrived = 0;
 };
 
 } // namespace
@@ -440,7 +450,8 @@ GstFlowReturn HandleFrameUnsafe(TarvDec* self, GstVideoCodecFrame* frame)
     }
     if (const auto n = FrameNumber(self, frame))
         self->furthest = std::max(self->furthest, *n + 1);
-    while (self->engine->Full()) {
+    const guint64 sequence = self->engine->Arrive();
+    while (self->engine->Due(sequence)) {
         const GstFlowReturn ret = FinishOldest(self);
         if (ret != GST_FLOW_OK) {
             gst_video_decoder_release_frame(dec, frame);
@@ -461,6 +472,7 @@ GstFlowReturn HandleFrameUnsafe(TarvDec* self, GstVideoCodecFrame* frame)
     }
     Job& job = self->engine->Next();
     job.frame = frame;
+    job.sequence = sequence;
     job.ok = false;
     if (!gst_buffer_map(frame->input_buffer, &job.in, GST_MAP_READ)) {
         GST_ELEMENT_ERROR(self, RESOURCE, READ, ("Cannot read a Tarv frame."), (nullptr));

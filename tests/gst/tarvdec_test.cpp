@@ -305,7 +305,8 @@ TEST(Seek, GivesTheFrameSoughtExactly)
 // ---- Latency ----------------------------------------------------------------
 
 // The latency tarvdec reports is the frames it holds before the first comes
-// out, counted by feeding them one at a time on this thread.
+// out, counted by feeding them one at a time on this thread; an empty payload
+// (a drop frame) after the first counts as one.
 TEST(Latency, ReportedIsTheFramesHeld)
 {
     NeedClips();
@@ -314,26 +315,29 @@ TEST(Latency, ReportedIsTheFramesHeld)
     const std::string caps = "video/x-avi-unknown,fourcc=(int)" +
                              std::to_string(GST_MAKE_FOURCC('T', 'R', 'V', 'R')) +
                              ",width=321,height=241,framerate=25/1";
-    for (int threads : {1, 2, 3, 4}) {
-        SCOPED_TRACE(std::to_string(threads) + " threads");
-        GstElement* dec = gst_element_factory_make("tarvdec", nullptr);
-        ASSERT_NE(dec, nullptr);
-        g_object_set(dec, "threads", threads, nullptr);
-        GstHarness* h = gst_harness_new_with_element(dec, "sink", "src");
-        gst_object_unref(dec);
-        gst_harness_set_src_caps_str(h, caps.c_str());
-        guint64 fed = 0;
-        while (gst_harness_buffers_received(h) == 0 && fed < 16) {
-            GstBuffer* buffer = gst_buffer_new_memdup(payloads[0].data(), payloads[0].size());
-            GST_BUFFER_PTS(buffer) = fed * GST_SECOND / 25;
-            GST_BUFFER_DURATION(buffer) = GST_SECOND / 25;
-            ASSERT_EQ(gst_harness_push(h, buffer), GST_FLOW_OK);
-            ++fed;
+    for (int threads : {1, 2, 3, 4})
+        for (bool drop : {false, true}) {
+            SCOPED_TRACE(std::to_string(threads) + " threads" + (drop ? ", a drop frame" : ""));
+            GstElement* dec = gst_element_factory_make("tarvdec", nullptr);
+            ASSERT_NE(dec, nullptr);
+            g_object_set(dec, "threads", threads, nullptr);
+            GstHarness* h = gst_harness_new_with_element(dec, "sink", "src");
+            gst_object_unref(dec);
+            gst_harness_set_src_caps_str(h, caps.c_str());
+            guint64 fed = 0;
+            while (gst_harness_buffers_received(h) == 0 && fed < 16) {
+                GstBuffer* buffer = drop && fed == 1 ? gst_buffer_new()
+                                                     : gst_buffer_new_memdup(payloads[0].data(),
+                                                                             payloads[0].size());
+                GST_BUFFER_PTS(buffer) = fed * GST_SECOND / 25;
+                GST_BUFFER_DURATION(buffer) = GST_SECOND / 25;
+                ASSERT_EQ(gst_harness_push(h, buffer), GST_FLOW_OK);
+                ++fed;
+            }
+            ASSERT_EQ(gst_harness_buffers_received(h), 1u);
+            EXPECT_EQ(gst_harness_query_latency(h), (fed - 1) * GST_SECOND / 25);
+            gst_harness_teardown(h);
         }
-        ASSERT_EQ(gst_harness_buffers_received(h), 1u);
-        EXPECT_EQ(gst_harness_query_latency(h), (fed - 1) * GST_SECOND / 25);
-        gst_harness_teardown(h);
-    }
 }
 
 // ---- Damaged input ----------------------------------------------------------
