@@ -417,6 +417,36 @@ TEST(AudioTracks, WritesALongSilenceInPieces)
     EXPECT_LE(largest, 4 << 20);
 }
 
+// An endless source of sound far faster than real time beside 1 s of video:
+// once the video has begun, no sound comes more than kSoundLead ahead of the
+// video delivered before it, until the video has ended.
+TEST(LiveSource, KeepsSoundInStepWithTheVideo)
+{
+    tarv::MediaReader video(
+        tarv::InputSpec{"testsrc=size=64x48:rate=25:duration=1,realtime", "lavfi", {}});
+    tarv::MediaReader sound(tarv::InputSpec{"sine", "lavfi", {}}, false);
+    sound.Carry({0});
+    tarv::LiveSource source({&video, &sound}, size_t{64} << 20, {0, 0});
+    const AVRational us{1, AV_TIME_BASE};
+    tarv::Item item;
+    int64_t videoAt = AV_NOPTS_VALUE;
+    std::vector<std::pair<int64_t, int64_t>> sounds; // each packet's time, and the video's
+    while (source.Next(item)) {
+        if (item.kind == tarv::Item::Kind::Video)
+            videoAt = av_rescale_q(item.frame->pts, video.Stream()->time_base, us);
+        else if (videoAt != AV_NOPTS_VALUE)
+            sounds.emplace_back(
+                av_rescale_q(item.packet->pts, sound.Format()->streams[0]->time_base, us), videoAt);
+    }
+    EXPECT_EQ(videoAt, 960'000);
+    ASSERT_FALSE(sounds.empty());
+    for (const auto& [at, seen] : sounds) {
+        if (seen != videoAt) {
+            ASSERT_LE(at, seen + tarv::LiveSource::kSoundLead) << "with the video at " << seen;
+        }
+    }
+}
+
 TEST(SampleComparer, NamesTheFirstDifferenceOrTheShorterStream)
 {
     struct Case {
