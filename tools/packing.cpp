@@ -30,6 +30,17 @@ AVPixelFormat PlainRange(AVPixelFormat f)
     }
 }
 
+void SetSourceRange(SwsContext* sws, bool full)
+{
+    int *inverse = nullptr, *table = nullptr;
+    int sourceRange = 0, range = 0, brightness = 0, contrast = 0, saturation = 0;
+    if (sws_getColorspaceDetails(sws, &inverse, &sourceRange, &table, &range, &brightness,
+                                 &contrast, &saturation) >= 0 &&
+        sourceRange != int{full})
+        sws_setColorspaceDetails(sws, inverse, full, table, range, brightness, contrast,
+                                 saturation);
+}
+
 std::string ChromaName(const AVPixFmtDescriptor* d)
 {
     const int w = d->log2_chroma_w, h = d->log2_chroma_h;
@@ -171,6 +182,11 @@ bool ToPacked::Convert(const AVFrame* frame, uint8_t* packed)
     if (source != target) {
         m_sws = sws_getCachedContext(m_sws, m_width, m_height, source, m_width, m_height, target,
                                      kScaleFlags, nullptr, nullptr, nullptr);
+        // The plain name keeps full-range samples as they are in YUV, but into
+        // RGB swscale must know the range, or black and white come out wrong.
+        if (m_sws != nullptr && m_variant == Variant::Rgb24)
+            SetSourceRange(m_sws,
+                           source != frame->format || frame->color_range == AVCOL_RANGE_JPEG);
         if (m_sws == nullptr || sws_scale(m_sws, frame->data, frame->linesize, 0, m_height,
                                           m_top->data, m_top->linesize) != m_height)
             return false;

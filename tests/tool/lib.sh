@@ -130,6 +130,20 @@ same_frames() {
     fi
 }
 
+# near_pictures CASE EXPECTED GOT: the same pictures in bgr24 but for rounding
+# (no sample more than 3 apart), for conversions that cannot be exact; EXPECTED
+# is converted with the tool's own scaling flags.
+near_pictures() {
+    local most
+    "$hash_ffmpeg" -v error -nostdin -i "$2" -map 0:v:0 -sws_flags bicubic+accurate_rnd+full_chroma_int -pix_fmt bgr24 -f rawvideo -y near.a.raw &&
+        "$hash_ffmpeg" -v error -nostdin -i "$3" -map 0:v:0 -pix_fmt bgr24 -f rawvideo -y near.b.raw &&
+        most=$(python3 -c 'import sys; a, b = (open(f, "rb").read() for f in sys.argv[1:])
+print(max(map(lambda x, y: abs(x - y), a, b)) if a and len(a) == len(b) else "unequal sizes")' \
+            near.a.raw near.b.raw)
+    [ "${most:-none}" -le 3 ] 2>/dev/null ||
+        fail "$1: expected $3 to hold $2's pictures within rounding, got a difference of ${most:-none}"
+}
+
 # check_avi CASE FILE TAG WIDTH HEIGHT RATE FRAMES: the stream FFmpeg sees in
 # a Tarv AVI, and every packet a key frame.
 check_avi() {

@@ -376,6 +376,10 @@ while read -r input pix vcodec <&3; do
         -color_range pc -c:v "$vcodec" "$input" || fail "ffmpeg could not make $input"
     run encode "$input" "$input.avi"
     expect "$name: encode" 0 "full-range YUV ($pix" "tarv decode --full-range" || continue
+    # Into RGB the range decides the colours: ffmpeg's own, within rounding.
+    run encode "$input" "$input.rgb.avi" --codec rgb24
+    expect "$name: encode to rgb24" 0 && run decode "$input.rgb.avi" "$input.rgb.nut" &&
+        expect "$name: decode rgb24" 0 && near_pictures "$name: rgb24" "$input" "$input.rgb.nut"
     for range in tv pc; do
         options=()
         [ $range = pc ] && options=(--full-range)
