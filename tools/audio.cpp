@@ -81,6 +81,25 @@ std::string StreamName(const AVStream* s)
            " " + (type != nullptr ? type : "data") + ")";
 }
 
+// The speaker layout `encoder` codes `in` as, into `out`: `in` itself when the
+// encoder takes it; for sound whose speakers are not named (AVI names none),
+// the first layout the encoder lists for that many channels. False when the
+// encoder has none that keeps the sound as it is.
+bool EncoderLayout(const AVCodec* encoder, const AVChannelLayout& in, AVChannelLayout* out)
+{
+    const bool named = in.order != AV_CHANNEL_ORDER_UNSPEC;
+    if (encoder->ch_layouts == nullptr) {
+        if (named)
+            return av_channel_layout_copy(out, &in) >= 0;
+        av_channel_layout_default(out, in.nb_channels);
+        return true;
+    }
+    for (const AVChannelLayout* l = encoder->ch_layouts; l->nb_channels != 0; ++l)
+        if (named ? av_channel_layout_compare(l, &in) == 0 : l->nb_channels == in.nb_channels)
+            return av_channel_layout_copy(out, l) >= 0;
+    return false;
+}
+
 // The first lossless encoder whose codec `output` holds and that takes the
 // samples of `stream` exactly, or null.
 const AVCodec* LosslessEncoder(const std::string& file, const AVStream* stream,
@@ -95,10 +114,14 @@ const AVCodec* LosslessEncoder(const std::string& file, const AVStream* stream,
                       (format == AV_SAMPLE_FMT_S32 && bits > 0 && bits <= 24);
     if (!fits || decoder->ch_layout.nb_channels > 8 || decoder->sample_rate <= 0)
         return nullptr;
+    AVChannelLayout layout{};
     for (const AVCodecID id : {AV_CODEC_ID_ALAC, AV_CODEC_ID_FLAC})
         if (const AVCodec* c = avcodec_find_encoder(id);
-            c != nullptr && avformat_query_codec(output, id, FF_COMPLIANCE_NORMAL) == 1)
+            c != nullptr && avformat_query_codec(output, id, FF_COMPLIANCE_NORMAL) == 1 &&
+            EncoderLayout(c, decoder->ch_layout, &layout)) {
+            av_channel_layout_uninit(&layout);
             return c;
+        }
     return nullptr;
 }
 
@@ -122,11 +145,7 @@ public:
         m_encoder->sample_rate = d->sample_rate;
         m_encoder->time_base = AVRational{1, d->sample_rate};
         m_encoder->bits_per_raw_sample = wide ? d->bits_per_raw_sample : 16;
-        // AVI names no speaker positions; encoders want the usual ones.
-        int r =
-            d->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC
-                ? (av_channel_layout_default(&m_encoder->ch_layout, d->ch_layout.nb_channels), 0)
-                : av_channel_layout_copy(&m_encoder->ch_layout, &d->ch_layout);
+        int r = EncoderLayout(encoder, d->ch_layout, &m_encoder->ch_layout) ? 0 : AVERROR(EINVAL);
         if (r >= 0)
             r = avcodec_open2(m_encoder.get(), encoder, nullptr);
         if (r >= 0)

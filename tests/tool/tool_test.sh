@@ -324,10 +324,13 @@ fi
 ffmpeg -v error -nostdin -f lavfi -i "testsrc2=size=64x48:rate=25,noise=alls=20:allf=t,format=yuv422p" \
     -f lavfi -i sine=sample_rate=44100:duration=0.2 -frames:v 5 -c:v rawvideo -c:a pcm_s16le \
     outputs.nut || fail "ffmpeg could not make outputs.nut"
+# Three channels: AVI names no speakers, and ALAC takes 3.0, not FFmpeg's 2.1.
+ffmpeg -v error -nostdin -i outputs.nut -af aformat=channel_layouts=2.1 -c:v copy -c:a pcm_s16le \
+    outputs.3ch.nut || fail "ffmpeg could not make outputs.3ch.nut"
 make_clip outputs.rgb.nut rgb24 48x32 4
 mkdir jpg
 samples() { ffmpeg -v error -nostdin -i "$1" -map 0:a -f s16le - | md5sum; }
-for original in outputs.nut outputs.rgb.nut; do
+for original in outputs.nut outputs.3ch.nut outputs.rgb.nut; do
     run encode "$original" "$original.avi"
     expect "outputs: encode $original" 0
 done
@@ -351,6 +354,7 @@ while read -r original output pix sound text <&3; do
     fi
 done 3<<'TABLE'
 outputs.nut out.mp4 yuyv422 pcm coded as alac, exactly
+outputs.3ch.nut out3.mp4 yuyv422 pcm coded as alac, exactly
 outputs.nut out.ts yuyv422 none is not carried
 outputs.nut out.webm yuyv422 none is not carried
 outputs.nut out.mkv yuyv422 pcm -
