@@ -1,8 +1,10 @@
 #include "tools/capture.h"
 
 #include "tools/output_file.h"
+#include "tools/timing.h"
 
 #include <chrono>
+#include <cstdlib>
 
 #include <poll.h>
 #include <termios.h>
@@ -71,11 +73,22 @@ void LiveSource::Run(size_t input)
     MediaReader& reader = *m_readers[input];
     Item item;
     bool failed = false;
+    // A jump of an input's clock (a computer that slept) is placed without a
+    // gap, so it neither holds that input back until the video catches up
+    // nor lets it run ahead: its times go on from where they were.
+    constexpr int64_t kLongestGap = int64_t{kLongestGapSeconds} * AV_TIME_BASE;
+    int64_t previous = AV_NOPTS_VALUE, shift = 0;
     try {
         while (reader.Next(item)) {
             const size_t bytes = ItemBytes(item);
             const bool video = item.kind == Item::Kind::Video;
-            const int64_t time = Time(input, item);
+            int64_t time = Time(input, item);
+            if (time != AV_NOPTS_VALUE) {
+                if (previous != AV_NOPTS_VALUE && std::llabs(time + shift - previous) > kLongestGap)
+                    shift = previous - time;
+                time += shift;
+                previous = time;
+            }
             std::unique_lock lock(m_mutex);
             if (time != AV_NOPTS_VALUE && input == 0 && video) {
                 m_videoTime = std::max(m_videoTime == AV_NOPTS_VALUE ? time : m_videoTime, time);

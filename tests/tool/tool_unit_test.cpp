@@ -447,6 +447,31 @@ TEST(LiveSource, KeepsSoundInStepWithTheVideo)
     }
 }
 
+// A sound device whose clock jumps hours ahead is not held back until the
+// video gets there: it goes on in step from where it was.
+TEST(LiveSource, AJumpOfTheSoundClockDoesNotHoldItBack)
+{
+    tarv::MediaReader video(
+        tarv::InputSpec{"testsrc=size=64x48:rate=25:duration=1,realtime", "lavfi", {}});
+    tarv::MediaReader sound(tarv::InputSpec{"sine,asetpts=PTS+gte(T\\,0.5)*10800/TB", "lavfi", {}},
+                            false);
+    sound.Carry({0});
+    tarv::LiveSource source({&video, &sound}, size_t{64} << 20, {0, 0});
+    const AVRational us{1, AV_TIME_BASE};
+    tarv::Item item;
+    int64_t videoAt = AV_NOPTS_VALUE, jumpedBeforeTheVideoEnds = 0;
+    while (source.Next(item)) {
+        if (item.kind == tarv::Item::Kind::Video)
+            videoAt = av_rescale_q(item.frame->pts, video.Stream()->time_base, us);
+        else if (videoAt != AV_NOPTS_VALUE && videoAt < 960'000 &&
+                 av_rescale_q(item.packet->pts, sound.Format()->streams[0]->time_base, us) >
+                     3'600'000'000)
+            ++jumpedBeforeTheVideoEnds;
+    }
+    EXPECT_EQ(videoAt, 960'000);
+    EXPECT_GT(jumpedBeforeTheVideoEnds, 0);
+}
+
 TEST(SampleComparer, NamesTheFirstDifferenceOrTheShorterStream)
 {
     struct Case {
