@@ -654,13 +654,46 @@ TarvReader::TarvReader(const InputSpec& input, bool keepGoing)
 
 TarvReader::~TarvReader() = default;
 
+// Less is rounding of the header's length.
+constexpr double kSoundLost = 0.0005;
+
+// The sound the header announces that was not read, the longest of the
+// streams' shortfalls, in seconds.
+double TarvReader::SoundLost() const
+{
+    const AVFormatContext* context = m_avi.Format();
+    double lost = 0;
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        const AVStream* s = context->streams[i];
+        const int64_t length = s->duration > 0 ? s->duration : s->nb_frames;
+        if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && length > m_soundEnd[i])
+            lost =
+                std::max(lost, static_cast<double>(length - m_soundEnd[i]) * av_q2d(s->time_base));
+    }
+    return lost;
+}
+
 void TarvReader::EndsShort(bool inside)
 {
-    const std::string where = inside ? "the file ends inside" : "the file ends before";
+    // Every frame announced was read: what the file ends inside is sound.
+    const bool sound = !inside && m_frames > 0 && m_frames >= m_countHint;
+    const std::string where = inside  ? "the file ends inside"
+                              : sound ? "the file ends inside the sound after"
+                                      : "the file ends before";
+    const double soundLost = SoundLost();
+    const std::string soundText =
+        soundLost >= kSoundLost ? Seconds(soundLost) + " of sound lost" : "";
     if (!m_keepGoing) {
         const std::string before = m_frames == 1
                                        ? "the frame before it"
                                        : "the " + std::to_string(m_frames) + " frames before it";
+        if (sound)
+            throw ToolError(Where(m_path, -1,
+                                  where + " frame " + std::to_string(m_frames - 1) +
+                                      (soundText.empty() ? "" : ": " + soundText) +
+                                      " (tarv decode --keep-going keeps its " +
+                                      Count(m_frames, "frame", "frames") +
+                                      " and the sound before the cut)"));
         throw ToolError(Where(
             m_path, m_frames,
             (inside ? "damaged frame: " : "") + where + " it" +
@@ -669,23 +702,12 @@ void TarvReader::EndsShort(bool inside)
                 (m_frames > 0 ? " (tarv decode --keep-going keeps " + before + ")" : "")));
     }
     m_ended = true;
-    // The sound the header announces that was not read, the longest of the
-    // streams' shortfalls.
-    const AVFormatContext* context = m_avi.Format();
-    double soundLost = 0;
-    for (unsigned i = 0; i < context->nb_streams; ++i) {
-        const AVStream* s = context->streams[i];
-        const int64_t length = s->duration > 0 ? s->duration : s->nb_frames;
-        if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && length > m_soundEnd[i])
-            soundLost = std::max(soundLost, static_cast<double>(length - m_soundEnd[i]) *
-                                                av_q2d(s->time_base));
-    }
     m_loss = "kept " + std::to_string(m_frames) +
              (m_countHint > m_frames ? " of " + std::to_string(m_countHint) : std::string()) +
              (m_frames == 1 && m_countHint <= m_frames ? " frame; " : " frames; ") + where +
-             " frame " + std::to_string(m_frames);
-    if (soundLost >= 0.0005)
-        m_loss += "; " + Seconds(soundLost) + " of sound lost";
+             " frame " + std::to_string(sound ? m_frames - 1 : m_frames);
+    if (!soundText.empty())
+        m_loss += "; " + soundText;
     // A capture that crashed never wrote its counts.
     if (m_countHint <= 0)
         m_loss += "; its header does not say how long the recording was";
@@ -699,25 +721,28 @@ TarvReader::Got TarvReader::Next(std::vector<uint8_t>& payload, AVPacket* packet
     const int r = av_read_frame(m_avi.Format(), packet);
     if (r == AVERROR_EOF) {
         // Fewer frames than the header announces, in a file that ends
-        // before its declared end (or a pipe, whose end is not known).
-        if (m_frames < m_countHint && (m_avi.Cut() || !m_avi.Walked()))
+        // before its declared end (or a pipe, whose end is not known); or a
+        // file cut inside its chunks, after its last frame.
+        if (m_frames < m_countHint ? m_avi.Cut() || !m_avi.Walked()
+                                   : m_avi.Cut() && SoundLost() >= kSoundLost)
             EndsShort(false);
         m_ended = true;
         return Got::End;
     }
     if (r < 0)
         throw ToolError(Where(m_path, m_frames, "cannot read: " + AvError(r)));
+    // A chunk the file ends inside, of any stream: nothing after it is read.
+    if ((packet->flags & AV_PKT_FLAG_CORRUPT) != 0) {
+        const bool frame = packet->stream_index == m_stream;
+        av_packet_unref(packet);
+        EndsShort(frame);
+        return Got::End;
+    }
     if (packet->stream_index != m_stream) {
         const auto s = static_cast<size_t>(packet->stream_index);
         if (packet->pts != AV_NOPTS_VALUE && s < m_soundEnd.size())
             m_soundEnd[s] = std::max(m_soundEnd[s], packet->pts + packet->duration);
         return Got::Packet;
-    }
-    const bool cut = (packet->flags & AV_PKT_FLAG_CORRUPT) != 0;
-    if (cut) {
-        av_packet_unref(packet);
-        EndsShort(true);
-        return Got::End;
     }
     payload.assign(packet->data, packet->data + packet->size);
     av_packet_unref(packet);

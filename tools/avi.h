@@ -105,6 +105,7 @@ private:
     // The file ends inside frame m_frames, or before it: an error, or the
     // end with `keepGoing`.
     void EndsShort(bool inside);
+    double SoundLost() const;
 
     std::string m_path;
     AviInput m_avi;

@@ -42,6 +42,12 @@ cp good.avi size.avi
 flip size.avi $(($(positions a:0 | sed -n 2p) - 3)) 0x01
 frame=$(positions v:0 | sed -n 31p)
 head -c $((frame + 100)) good.avi >cut.avi
+# Sound outlasts the video, and the file ends inside its last chunk.
+ffmpeg -v error -nostdin -f lavfi -i sine=f=330:duration=4 sound.wav || fail "ffmpeg could not make sound.wav"
+run encode clip.nut sound.wav long.avi --quiet
+expect "damaged: encode with a longer sound" 0 || finish
+last=$(ffprobe -v error -show_entries packet=pos -of csv=p=0 long.avi | sort -n | tail -1)
+head -c $((last + 100)) long.avi >longcut.avi
 # Frame 1's header unreadable, and an index that cannot tell what it was.
 cp index.avi lost.avi
 printf '\336\255\276\357\336\255\276\357' |
@@ -80,6 +86,8 @@ size.avi|-|0|50|yes|size.avi: 1 damaged chunk header mended;all 50 frames;nothin
 cut.avi|-|2|-|no|cut.avi: frame 30: damaged frame: the file ends inside it;--keep-going keeps the 30 frames
 cut.avi|--keep-going|3|30|no|cut.avi: kept 30 of 50 frames; the file ends inside frame 30;s of sound lost
 good.avi|--keep-going|0|50|yes|
+longcut.avi|-|2|-|no|longcut.avi: the file ends inside the sound after frame 49;s of sound lost;--keep-going keeps its 50 frames
+longcut.avi|--keep-going|3|50|no|longcut.avi: kept 50 frames; the file ends inside the sound after frame 49;s of sound lost
 lost.avi|-|2|-|no|lost.avi: its index does not match its chunks;hold no readable chunk;49 of 50 frames;tarv decode --keep-going reads on past it
 lost.avi|--keep-going|3|~49|no|hold no readable chunk;49 of 50 frames
 TABLE
