@@ -447,14 +447,14 @@ TEST(LiveSource, KeepsSoundInStepWithTheVideo)
     }
 }
 
-// A sound device whose clock jumps hours ahead is not held back until the
+// A sound device (real time) whose clock jumps hours ahead is not held back until the
 // video gets there: it goes on in step from where it was.
 TEST(LiveSource, AJumpOfTheSoundClockDoesNotHoldItBack)
 {
     tarv::MediaReader video(
         tarv::InputSpec{"testsrc=size=64x48:rate=25:duration=1,realtime", "lavfi", {}});
-    tarv::MediaReader sound(tarv::InputSpec{"sine,asetpts=PTS+gte(T\\,0.5)*10800/TB", "lavfi", {}},
-                            false);
+    tarv::MediaReader sound(
+        tarv::InputSpec{"sine,arealtime,asetpts=PTS+gte(T\\,0.5)*10800/TB", "lavfi", {}}, false);
     sound.Carry({0});
     tarv::LiveSource source({&video, &sound}, size_t{64} << 20, {0, 0});
     const AVRational us{1, AV_TIME_BASE};
