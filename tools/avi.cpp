@@ -158,6 +158,7 @@ private:
     const IndexEntry* IndexAt(int64_t pos) const;
     bool Starts(int64_t pos, int64_t end);
     bool Ends(int64_t pos, uint32_t size, int64_t end, int64_t& next);
+    bool Fits(int64_t pos, uint32_t id, uint32_t size, int64_t end) const;
     int64_t Resync(int64_t from, int64_t end);
     void Walk(int64_t start, int64_t end);
     void Take(int64_t pos, uint32_t id, uint32_t size);
@@ -234,8 +235,18 @@ bool ChunkWalk::Ends(int64_t pos, uint32_t size, int64_t end, int64_t& next)
     return false;
 }
 
-// The first place from `from` on where a chunk that chains starts: a chunk
-// the index places there, or a header found in the bytes; `end` if none.
+// Whether a stream's own chunk, as its ids are written, starts at `pos` and
+// ends by `end`: taken even when what follows it is damaged too.
+bool ChunkWalk::Fits(int64_t pos, uint32_t id, uint32_t size, int64_t end) const
+{
+    const int stream = StreamOf(id);
+    return stream >= 0 && (id & 0xFFFF0000) == m_letters[static_cast<size_t>(stream)] &&
+           pos + 8 + int64_t{size} <= end;
+}
+
+// The first place from `from` on where a chunk starts: a chunk the index
+// places there that chains, or a header found in the bytes that chains or
+// fits; `end` if none.
 int64_t ChunkWalk::Resync(int64_t from, int64_t end)
 {
     int64_t limit = end;
@@ -260,7 +271,8 @@ int64_t ChunkWalk::Resync(int64_t from, int64_t end)
             const uint8_t* b = bytes.data() + i;
             const uint32_t id = AV_RL32(b);
             int64_t next = 0;
-            if (Known(id) && Ends(start + i, AV_RL32(b + 4), end, next))
+            if (Known(id) && (Fits(start + i, id, AV_RL32(b + 4), end) ||
+                              Ends(start + i, AV_RL32(b + 4), end, next)))
                 return start + i;
         }
     }
@@ -526,8 +538,10 @@ AviInput::AviInput(const InputSpec& input)
         if (walk.indexed && indexed[s] && c.size > 0 && !hit[k])
             disagrees = true;
     }
-    // What was in the damaged bytes, if the index is to be believed.
-    if (!disagrees)
+    // What was in the damaged bytes, if the index is to be believed: one
+    // libavformat made as it read is not, as it misses what it could not
+    // read.
+    if (!disagrees && walk.indexed)
         for (const IndexEntry* e : inLost) {
             ++lostChunks[static_cast<size_t>(e->stream)];
             lostBytes[static_cast<size_t>(e->stream)] += e->size;
