@@ -170,6 +170,12 @@ private:
     int m_streams;
     std::vector<IndexEntry> m_index;
     std::vector<uint32_t> m_letters; // per stream: the two letters of its chunk ids
+    // Resync's findings for the walk under way: index entries before
+    // m_tried do not chain, m_chained is the first at or after the last
+    // start that does (the list's end if none); bytes before m_scanned were
+    // scanned, and held no header but m_hit.
+    size_t m_tried = 0;
+    int64_t m_chained = -1, m_hit = -1, m_scanned = 0;
 };
 
 bool ChunkWalk::Header(int64_t pos, uint32_t& id, uint32_t& size)
@@ -249,19 +255,28 @@ bool ChunkWalk::Fits(int64_t pos, uint32_t id, uint32_t size, int64_t end) const
 // fits; `end` if none.
 int64_t ChunkWalk::Resync(int64_t from, int64_t end)
 {
-    int64_t limit = end;
-    for (auto it = std::lower_bound(m_index.begin(), m_index.end(), from,
-                                    [](const IndexEntry&e, int64_t p) { return e.pos < p; });
-         it != m_index.end() && it->pos < end; ++it) {
-        int64_t next = 0;
-        if (Ends(it->pos, it->size, end, next)) {
-            limit = it->pos;
-            break;
+    // A walk asks in file order, and what chains or fits depends only on the
+    // file's bytes: each index entry is tried, and each byte scanned, once.
+    if (m_chained < from) {
+        auto it =
+            std::lower_bound(m_index.begin() + static_cast<std::ptrdiff_t>(m_tried), m_index.end(),
+                             from, [](const IndexEntry& e, int64_t p) { return e.pos < p; });
+        m_chained = end;
+        for (; it != m_index.end() && it->pos < end; ++it) {
+            int64_t next = 0;
+            if (Ends(it->pos, it->size, end, next)) {
+                m_chained = it->pos;
+                break;
+            }
         }
+        m_tried = static_cast<size_t>(it - m_index.begin());
     }
+    const int64_t limit = m_chained;
+    if (m_hit >= from)
+        return std::min(m_hit, limit);
     constexpr int64_t kWindow = 1 << 20;
     std::vector<uint8_t> bytes;
-    for (int64_t start = from; start + 8 <= limit; start += kWindow) {
+    for (int64_t start = std::max(from, m_scanned); start + 8 <= limit; start += kWindow) {
         const int64_t length = std::min(kWindow + 7, limit - start);
         bytes.resize(static_cast<size_t>(length));
         if (avio_seek(m_io, start, SEEK_SET) < 0 ||
@@ -272,10 +287,14 @@ int64_t ChunkWalk::Resync(int64_t from, int64_t end)
             const uint32_t id = AV_RL32(b);
             int64_t next = 0;
             if (Known(id) && (Fits(start + i, id, AV_RL32(b + 4), end) ||
-                              Ends(start + i, AV_RL32(b + 4), end, next)))
-                return start + i;
+                              Ends(start + i, AV_RL32(b + 4), end, next))) {
+                m_hit = start + i;
+                m_scanned = m_hit + 1;
+                return m_hit;
+            }
         }
     }
+    m_scanned = std::max(m_scanned, limit - 7);
     return limit;
 }
 
@@ -301,6 +320,9 @@ void ChunkWalk::Mend(int64_t pos, uint32_t id, uint32_t size)
 
 void ChunkWalk::Walk(int64_t start, int64_t end)
 {
+    m_tried = 0;
+    m_chained = m_hit = -1;
+    m_scanned = 0;
     int64_t pos = start;
     while (pos < end) {
         uint32_t id = 0, size = 0;
