@@ -356,6 +356,16 @@ void ChunkWalk::Walk(int64_t start, int64_t end)
             return;
         }
         if (known) {
+            const int64_t claimedEnd = pos + 8 + int64_t{size} + (size & 1);
+            // No size field reaches the next chunk: the chunk is as its size
+            // says, or lost.
+            if (found - pos - 8 >= kOpenSize) {
+                if (claimedEnd <= found)
+                    Take(pos, id, size);
+                Lose(claimedEnd <= found ? claimedEnd : pos, found);
+                pos = found;
+                continue;
+            }
             // Only its size is damaged: the chunk fills the bytes up to the
             // next one, less a padding byte when its size field says so more
             // nearly.
@@ -371,7 +381,6 @@ void ChunkWalk::Walk(int64_t start, int64_t end)
                 mendedSize = padded - 1;
             // A damaged byte changes one byte of a size. A size that fits and
             // differs more is right, and the header after it is damaged.
-            const int64_t claimedEnd = pos + 8 + int64_t{size} + (size & 1);
             if (mendedSize == size || (differing(mendedSize) > 1 && claimedEnd <= found)) {
                 Take(pos, id, size);
                 Lose(claimedEnd, found);
@@ -391,7 +400,12 @@ void ChunkWalk::Lose(int64_t from, int64_t to)
     if (from >= to)
         return;
     lost.emplace_back(from, to);
-    // Read as a chunk to skip, so that nothing in it passes for a header.
+    // Read as chunks to skip, so that nothing in it passes for a header;
+    // several where one size field cannot say it all, none shorter than a
+    // header.
+    constexpr int64_t kMost = int64_t{1} << 30;
+    for (; to - from > 8 + kMost + 8; from += 8 + kMost)
+        patches.push_back(HeaderPatch(from, Tag("JUNK"), static_cast<uint32_t>(kMost)));
     if (to - from >= 8)
         patches.push_back(HeaderPatch(from, Tag("JUNK"), static_cast<uint32_t>(to - from - 8)));
 }
