@@ -15,5 +15,5 @@ mkdir "$out/unpacked"
 (cd "$out/unpacked" && cmake -E tar xf "../$name.zip")
 root=$out/unpacked/$name
 "$makensis" -V2 -DVERSION="$version" -DX64_DIR="$root/x64" -DX86_DIR="$root/x86" \
-    -DOUTFILE="$out/tarv-$version-setup.exe" "$(dirname "$0")/windows/tarv.nsi"
+    -DLICENSE_FILE="$root/LICENSE.txt" -DOUTFILE="$out/tarv-$version-setup.exe" "$(dirname "$0")/windows/tarv.nsi"
 echo "$out: $name.zip and tarv-$version-setup.exe"

@@ -2,7 +2,8 @@
 ; every program on the machine. 64-bit Windows gets the x64 DLLs in System32 and
 ; the x86 ones in SysWOW64, each registered in its own registry view; 32-bit
 ; Windows gets the x86 ones. Built by packaging/build-packages.sh from the DLLs
-; of the zip: makensis -DVERSION=... -DX64_DIR=... -DX86_DIR=... -DOUTFILE=...
+; of the zip: makensis -DVERSION=... -DX64_DIR=... -DX86_DIR=... -DLICENSE_FILE=...
+; -DOUTFILE=... (LICENSE_FILE: the zip's LICENSE.txt, shown on the licence page)
 ;
 ; Exit codes: 0 installed; 3010 installed, a DLL in use is replaced at the next
 ; restart; 1 cancelled; 2 failed, with nothing registered by this run; 3 Windows
@@ -17,8 +18,8 @@ SetCompressor /SOLID lzma
 !include WinVer.nsh
 !include x64.nsh
 
-!ifndef VERSION | X64_DIR | X86_DIR | OUTFILE
-!error "define VERSION, X64_DIR, X86_DIR and OUTFILE"
+!ifndef VERSION | X64_DIR | X86_DIR | LICENSE_FILE | OUTFILE
+!error "define VERSION, X64_DIR, X86_DIR, LICENSE_FILE and OUTFILE"
 !endif
 
 !define PRODUCT "Tarv Lossless Video Codec"
@@ -36,8 +37,10 @@ VIAddVersionKey ProductVersion "${VERSION}"
 VIAddVersionKey CompanyName "Tarv"
 VIAddVersionKey FileDescription "${PRODUCT} setup"
 VIAddVersionKey FileVersion "${VERSION}"
-VIAddVersionKey LegalCopyright "Tarv"
+VIAddVersionKey LegalCopyright "Copyright 2026 The Tarv developers. BSD 2-Clause licence"
+LicenseData "${LICENSE_FILE}"
 
+Page license
 Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles

@@ -2,8 +2,9 @@
 # check_package.sh X86_BUILD OUTDIR NAME VERSION BUILD-COMMAND...: makes the
 # Windows packages with the build's own command (packaging/build-packages.sh)
 # and checks that the zip holds exactly the package - both builds' DLLs, each of
-# its own architecture, the scripts and the readme, these with CRLF line ends -
-# and that the installer beside it is a Windows program. Fails when there is no
+# its own architecture, the scripts, the readme and the licence, these with CRLF
+# line ends - and that the installer beside it is a Windows program whose
+# properties name the licence. Fails when there is no
 # 32-bit build to take the x86 DLLs from.
 set -eu
 x86_build=$1 out=$2 name=$3 version=$4
@@ -18,7 +19,7 @@ zip=$out/$name.zip
 setup=$out/tarv-$version-setup.exe
 
 listing=$(cmake -E tar tf "$zip" | grep -v '/$' | sort)
-expected=$(printf "$name/%s\n" README.txt install.cmd uninstall.cmd \
+expected=$(printf "$name/%s\n" LICENSE.txt README.txt install.cmd uninstall.cmd \
            x64/tarvr.dll x64/tarvy.dll x86/tarvr.dll x86/tarvy.dll | sort)
 if [ "$listing" != "$expected" ]; then
     printf 'The zip holds:\n%s\nbut should hold:\n%s\n' "$listing" "$expected" >&2
@@ -29,6 +30,10 @@ root=$out/unpacked/$name
 status=0
 if ! objdump -f "$setup" | grep -q 'file format pei-i386$'; then
     echo "$setup is not a Windows program" >&2
+    status=1
+fi
+if ! strings -el "$setup" | grep -qxF "Copyright 2026 The Tarv developers. BSD 2-Clause licence"; then
+    echo "$setup: its properties do not name the licence" >&2
     status=1
 fi
 for dll in tarvy tarvr; do
@@ -42,12 +47,12 @@ for dll in tarvy tarvr; do
     done
 done
 cr=$(printf '\r')
-for file in README.txt install.cmd uninstall.cmd; do
+for file in LICENSE.txt README.txt install.cmd uninstall.cmd; do
     if [ "$(grep -c "$cr\$" "$root/$file")" != "$(wc -l < "$root/$file")" ]; then
         echo "$file has lines without CRLF" >&2
         status=1
     fi
 done
 [ $status = 0 ] && echo "$zip: the four DLLs (x64 and x86), install.cmd, uninstall.cmd," \
-    "README.txt; $setup: $(wc -c < "$setup") bytes"
+    "README.txt, LICENSE.txt; $setup: $(wc -c < "$setup") bytes"
 exit $status
