@@ -664,4 +664,4 @@ static gboolean plugin_init(GstPlugin* plugin)
 }
 
 GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, tarv, "Tarv lossless video decoder",
-                  plugin_init, TARV_VERSION, "Proprietary", "Tarv", "the Tarv source tree")
+                  plugin_init, TARV_VERSION, "BSD", "Tarv", "the Tarv source tree")

@@ -4,6 +4,10 @@
 // VLC calls this module through C function pointers: nothing may throw out of
 // them, so every call into the codec is guarded here.
 #define MODULE_STRING "tarv"
+// The module's copyright and licence, exported as VLC's own modules declare
+// theirs (vlc_plugin.h); VLC defaults to no licence for modules built outside it.
+#define VLC_MODULE_COPYRIGHT "Copyright 2026 The Tarv developers"
+#define VLC_MODULE_LICENSE "Licensed under the terms of the BSD 2-Clause License."
 
 #include "variants/frame_coder.h"
 #include "vlc/picture.h"

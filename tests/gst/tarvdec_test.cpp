@@ -36,6 +36,7 @@ public:
         GstPlugin* owner = gst_plugin_feature_get_plugin(GST_PLUGIN_FEATURE(factory));
         ASSERT_NE(owner, nullptr);
         EXPECT_STREQ(gst_plugin_get_filename(owner), TARV_GST_PLUGIN);
+        EXPECT_STREQ(gst_plugin_get_license(owner), "BSD");
         EXPECT_EQ(gst_plugin_feature_get_rank(GST_PLUGIN_FEATURE(factory)), GST_RANK_PRIMARY);
         gst_object_unref(owner);
         gst_object_unref(factory);

@@ -67,6 +67,14 @@ play() {
     fi
 }
 
+# The module declares its licence as VLC's modules do: an exported entry that
+# returns it.
+module=$VLC_PLUGIN_PATH/libtarv_plugin.so
+if ! nm -D --defined-only "$module" | grep -q ' vlc_entry_license__' ||
+    ! strings "$module" | grep -qxF 'Licensed under the terms of the BSD 2-Clause License.'; then
+    fail "$module declares no BSD 2-Clause licence"
+fi
+
 # Both codecs, an odd size for each, and files a Windows program wrote. VLC
 # may leave out a file's last frame: the Windows files are also played twice
 # over in one file, and the clips' last frames are just extra.
