@@ -36,7 +36,7 @@ foreach(target tarv gsttarv tarv_vlc)
 endforeach()
 
 set(tarv_deb_maintainer "Tarv developers <tarv@tarv.invalid>")
-# component, package name, its documentation folder
+# Components and the packages they make, in pairs.
 set(tarv_deb_packages tool tarv gstreamer gstreamer1.0-tarv vlc vlc-plugin-tarv)
 
 # Debian's machine-readable copyright file, its licence text from LICENSE.
@@ -152,3 +152,16 @@ add_custom_target(deb_packages
                   COMMAND ${CMAKE_COMMAND} -E rm -rf ${tarv_deb_dir}/_CPack_Packages
                   VERBATIM USES_TERMINAL)
 add_dependencies(deb_packages tarv gsttarv tarv_vlc tarv_man_page tarv_deb_changelog)
+
+# The packages installed, used and purged in a fresh Debian 12 (debootstrap,
+# as root, from the machine's mirror): the packages preset.
+option(TARV_PACKAGE_TESTS "Test the Debian packages in a fresh Debian 12 chroot (root)" OFF)
+if(TARV_PACKAGE_TESTS)
+    if(NOT TARV_BUILD_TESTS)
+        message(FATAL_ERROR "TARV_PACKAGE_TESTS registers a test: it needs TARV_BUILD_TESTS")
+    endif()
+    add_test(NAME debian_packages_clean_system
+             COMMAND sh ${PROJECT_SOURCE_DIR}/tests/packaging/clean_system_test.sh ${tarv_deb_dir}
+                     ${CMAKE_BINARY_DIR}/tests/packaging/clean-system)
+    set_tests_properties(debian_packages_clean_system PROPERTIES LABELS packages TIMEOUT 1800)
+endif()
