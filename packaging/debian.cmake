@@ -153,8 +153,9 @@ add_custom_target(deb_packages
                   VERBATIM USES_TERMINAL)
 add_dependencies(deb_packages tarv gsttarv tarv_vlc tarv_man_page tarv_deb_changelog)
 
-# The packages installed, used and purged in a fresh Debian 12 (debootstrap,
-# as root, from the machine's mirror): the packages preset.
+# The packages preset: lintian on the packages, and the packages installed,
+# used and purged in a fresh Debian 12 (debootstrap, as root, from the
+# machine's mirror).
 option(TARV_PACKAGE_TESTS "Test the Debian packages in a fresh Debian 12 chroot (root)" OFF)
 if(TARV_PACKAGE_TESTS)
     if(NOT TARV_BUILD_TESTS)
@@ -163,5 +164,11 @@ if(TARV_PACKAGE_TESTS)
     add_test(NAME debian_packages_clean_system
              COMMAND sh ${PROJECT_SOURCE_DIR}/tests/packaging/clean_system_test.sh ${tarv_deb_dir}
                      ${CMAKE_BINARY_DIR}/tests/packaging/clean-system)
-    set_tests_properties(debian_packages_clean_system PROPERTIES LABELS packages TIMEOUT 1800)
+    # lintian's errors and warnings. What it only notes is accepted: the .comment
+    # section CPack's strip leaves, FORTIFY_SOURCE (the build's flags are the
+    # project's own), and "mor" in the tool's machine code taken for a misspelling.
+    add_test(NAME debian_packages_lintian
+             COMMAND sh -c "lintian --fail-on error,warning \"$0\"/*.deb" ${tarv_deb_dir})
+    set_tests_properties(debian_packages_clean_system debian_packages_lintian PROPERTIES
+                         LABELS packages TIMEOUT 1800)
 endif()
