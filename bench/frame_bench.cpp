@@ -12,8 +12,8 @@
 #include "codec/kernels.h"
 #include "reference/kernels.h"
 #include "reference/range_coder.h"
-#include "tools/clip.h"
-#include "tools/packing.h"
+#include "tools/shared/clip.h"
+#include "tools/shared/packing.h"
 #include "variants/frame_coder.h"
 
 #include <benchmark/benchmark.h>

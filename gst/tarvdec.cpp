@@ -8,7 +8,7 @@
 // streaming thread itself.
 #include "gst/avi_header.h"
 #include "gst/picture.h"
-#include "tools/pipeline.h"
+#include "tools/shared/pipeline.h"
 #include "variants/frame_coder.h"
 #include "variants/registry.h"
 

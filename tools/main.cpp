@@ -1,7 +1,7 @@
 // tarv: turns video into Tarv AVI files and back, exactly, with FFmpeg's
 // libraries for containers and pixel formats.
-#include "tools/commands.h"
-#include "tools/output_file.h"
+#include "tools/commands/commands.h"
+#include "tools/output/output_file.h"
 
 #include <cctype>
 #include <cmath>

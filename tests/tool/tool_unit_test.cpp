@@ -2,12 +2,12 @@
 // layouts it hands the codec, frames kept in order across threads, frame
 // timing at one rate, a capture's bounded queue, sample comparison, and
 // outputs that appear only when complete.
-#include "tools/audio.h"
-#include "tools/capture.h"
-#include "tools/output_file.h"
-#include "tools/packing.h"
-#include "tools/pipeline.h"
-#include "tools/timing.h"
+#include "tools/input/capture.h"
+#include "tools/output/output_file.h"
+#include "tools/shared/audio.h"
+#include "tools/shared/packing.h"
+#include "tools/shared/pipeline.h"
+#include "tools/shared/timing.h"
 
 #include <gtest/gtest.h>
 

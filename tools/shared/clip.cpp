@@ -1,4 +1,4 @@
-#include "tools/clip.h"
+#include "tools/shared/clip.h"
 
 extern "C" {
 #include <libavfilter/avfilter.h>

@@ -1,15 +1,15 @@
 // tarv encode: any recording FFmpeg reads, a file, a pipe or a live capture,
 // into a Tarv AVI with its sound.
-#include "tools/avi.h"
-#include "tools/capture.h"
-#include "tools/commands.h"
-#include "tools/output_file.h"
-#include "tools/packing.h"
-#include "tools/pipeline.h"
-#include "tools/progress.h"
-#include "tools/reader.h"
-#include "tools/recording.h"
-#include "tools/timing.h"
+#include "tools/commands/commands.h"
+#include "tools/input/capture.h"
+#include "tools/input/reader.h"
+#include "tools/input/recording.h"
+#include "tools/output/avi_writer.h"
+#include "tools/output/output_file.h"
+#include "tools/shared/packing.h"
+#include "tools/shared/pipeline.h"
+#include "tools/shared/progress.h"
+#include "tools/shared/timing.h"
 
 #include <algorithm>
 #include <chrono>

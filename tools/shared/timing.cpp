@@ -1,4 +1,4 @@
-#include "tools/timing.h"
+#include "tools/shared/timing.h"
 
 #include <algorithm>
 #include <cmath>

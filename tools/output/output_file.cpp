@@ -1,6 +1,6 @@
-#include "tools/output_file.h"
+#include "tools/output/output_file.h"
 
-#include "tools/ffmpeg.h"
+#include "tools/shared/ffmpeg.h"
 
 #include <atomic>
 #include <csignal>

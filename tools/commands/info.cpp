@@ -1,6 +1,6 @@
 // tarv info: what a file holds, with the sizes and ratio of Tarv streams.
-#include "tools/avi.h"
-#include "tools/commands.h"
+#include "tools/commands/commands.h"
+#include "tools/input/avi_reader.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // Frames made by libavfilter, for benchmarks: a built-in clip, or any graph.
 #pragma once
 
-#include "tools/ffmpeg.h"
+#include "tools/shared/ffmpeg.h"
 
 #include <string>
 #include <vector>

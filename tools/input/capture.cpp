@@ -1,7 +1,7 @@
-#include "tools/capture.h"
+#include "tools/input/capture.h"
 
-#include "tools/output_file.h"
-#include "tools/timing.h"
+#include "tools/output/output_file.h"
+#include "tools/shared/timing.h"
 
 #include <chrono>
 #include <cstdlib>

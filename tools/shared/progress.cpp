@@ -1,4 +1,4 @@
-#include "tools/progress.h"
+#include "tools/shared/progress.h"
 
 #include <cstdio>
 #include <unistd.h>

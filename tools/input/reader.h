@@ -2,7 +2,7 @@
 // of the other streams it carries, in the order the input holds them.
 #pragma once
 
-#include "tools/ffmpeg.h"
+#include "tools/shared/ffmpeg.h"
 
 #include <atomic>
 #include <cstdint>

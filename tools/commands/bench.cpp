@@ -1,10 +1,10 @@
 // tarv bench: encode and decode speed and ratio of both codecs on a clip, or
 // on a built-in one, and a bit-exactness check of every frame.
-#include "tools/clip.h"
-#include "tools/commands.h"
-#include "tools/packing.h"
-#include "tools/pipeline.h"
-#include "tools/reader.h"
+#include "tools/commands/commands.h"
+#include "tools/input/reader.h"
+#include "tools/shared/clip.h"
+#include "tools/shared/packing.h"
+#include "tools/shared/pipeline.h"
 
 #include <chrono>
 #include <cstdio>

@@ -2,8 +2,8 @@
 // NUT or MOV, YUV4MPEG, image sequences, or any encoder FFmpeg has.
 #pragma once
 
-#include "tools/audio.h"
-#include "tools/ffmpeg.h"
+#include "tools/shared/audio.h"
+#include "tools/shared/ffmpeg.h"
 
 #include <string>
 

@@ -2,7 +2,7 @@
 // back, with swscale, and what such a conversion loses.
 #pragma once
 
-#include "tools/ffmpeg.h"
+#include "tools/shared/ffmpeg.h"
 #include "variants/frame_coder.h"
 
 #include <string>

@@ -1,6 +1,6 @@
-#include "tools/writer.h"
+#include "tools/output/writer.h"
 
-#include "tools/packing.h"
+#include "tools/shared/packing.h"
 
 #include <cstring>
 

@@ -7,7 +7,7 @@
 // constant-rate input at the output rate comes through frame for frame.
 #pragma once
 
-#include "tools/ffmpeg.h"
+#include "tools/shared/ffmpeg.h"
 
 #include <cstdint>
 #include <limits>

@@ -1,5 +1,5 @@
 // What the commands share: threads, messages, the first input.
-#include "tools/commands.h"
+#include "tools/commands/commands.h"
 
 #include <algorithm>
 #include <cstdio>

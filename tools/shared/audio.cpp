@@ -1,8 +1,8 @@
-#include "tools/audio.h"
+#include "tools/shared/audio.h"
 
-#include "tools/commands.h"
-#include "tools/progress.h"
-#include "tools/timing.h"
+#include "tools/commands/commands.h"
+#include "tools/shared/progress.h"
+#include "tools/shared/timing.h"
 
 #include <algorithm>
 #include <cmath>

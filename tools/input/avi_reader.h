@@ -1,9 +1,7 @@
-// Tarv AVI files: one Tarv video stream, every frame a key frame, beside the
-// recording's sound. OpenDML indexes take over beyond 1 GiB.
+// Tarv AVI files read back: the Tarv stream in order, damaged files mended.
 #pragma once
 
-#include "tools/audio.h"
-#include "tools/ffmpeg.h"
+#include "tools/shared/ffmpeg.h"
 #include "variants/frame_coder.h"
 
 #include <cstdint>
@@ -12,32 +10,6 @@
 #include <vector>
 
 namespace tarv {
-
-class AviWriter {
-public:
-    // Bytes go to `path`; messages name `name`, the file the user asked for.
-    // `audio` holds the tracks of each input, in order.
-    AviWriter(const std::string& path, const std::string& name, Variant v, int width, int height,
-              AVRational rate, std::vector<AudioTracks*> audio);
-    ~AviWriter();
-    void Write(const std::vector<uint8_t>& payload);
-    // A packet of a stream input `input`'s tracks carry.
-    void WriteAudio(size_t input, AVPacket* packet)
-    {
-        m_audio[input]->Write(m_format.get(), m_name, packet);
-    }
-    void Finish();
-    int64_t Bytes() const { return m_bytes; }
-
-private:
-    std::string m_name;
-    std::vector<AudioTracks*> m_audio;
-    FormatPtr m_format;
-    PacketPtr m_packet;
-    AVRational m_rate;
-    int64_t m_frames = 0;
-    int64_t m_bytes = 0;
-};
 
 // An AVI file opened for reading in order. One whose chunks, index and header
 // agree is read by libavformat as it stands. One where they disagree is read

@@ -3,9 +3,9 @@
 // 3 an output kept from a damaged input with --keep-going.
 #pragma once
 
-#include "tools/audio.h"
-#include "tools/ffmpeg.h"
-#include "tools/writer.h"
+#include "tools/output/writer.h"
+#include "tools/shared/audio.h"
+#include "tools/shared/ffmpeg.h"
 #include "variants/frame_coder.h"
 
 #include <optional>

@@ -1,4 +1,4 @@
-#include "tools/ffmpeg.h"
+#include "tools/shared/ffmpeg.h"
 
 extern "C" {
 #include <libavdevice/avdevice.h>

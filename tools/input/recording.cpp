@@ -1,4 +1,4 @@
-#include "tools/recording.h"
+#include "tools/input/recording.h"
 
 #include <algorithm>
 

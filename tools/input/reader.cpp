@@ -1,6 +1,6 @@
-#include "tools/reader.h"
+#include "tools/input/reader.h"
 
-#include "tools/output_file.h"
+#include "tools/output/output_file.h"
 #include "variants/registry.h"
 
 #include <algorithm>

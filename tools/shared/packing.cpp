@@ -1,4 +1,4 @@
-#include "tools/packing.h"
+#include "tools/shared/packing.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,15 +1,15 @@
 // tarv verify: decodes a Tarv AVI and compares every frame with the original
 // after the conversion and the frame timing tarv encode applies, and every
 // carried audio stream sample for sample.
-#include "tools/avi.h"
-#include "tools/commands.h"
-#include "tools/output_file.h"
-#include "tools/packing.h"
-#include "tools/pipeline.h"
-#include "tools/progress.h"
-#include "tools/reader.h"
-#include "tools/recording.h"
-#include "tools/timing.h"
+#include "tools/commands/commands.h"
+#include "tools/input/avi_reader.h"
+#include "tools/input/reader.h"
+#include "tools/input/recording.h"
+#include "tools/output/output_file.h"
+#include "tools/shared/packing.h"
+#include "tools/shared/pipeline.h"
+#include "tools/shared/progress.h"
+#include "tools/shared/timing.h"
 
 #include <cstdio>
 #include <cstring>

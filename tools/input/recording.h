@@ -4,9 +4,9 @@
 // ffmpeg aligns inputs.
 #pragma once
 
-#include "tools/audio.h"
-#include "tools/reader.h"
-#include "tools/timing.h"
+#include "tools/input/reader.h"
+#include "tools/shared/audio.h"
+#include "tools/shared/timing.h"
 
 #include <memory>
 #include <optional>

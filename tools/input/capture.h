@@ -2,7 +2,7 @@
 // never kept waiting while frames are encoded, and the keys that end it.
 #pragma once
 
-#include "tools/reader.h"
+#include "tools/input/reader.h"
 
 #include <condition_variable>
 #include <cstddef>

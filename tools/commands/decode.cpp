@@ -1,10 +1,10 @@
 // tarv decode: a Tarv AVI into any output FFmpeg writes, its sound copied.
-#include "tools/avi.h"
-#include "tools/commands.h"
-#include "tools/output_file.h"
-#include "tools/packing.h"
-#include "tools/pipeline.h"
-#include "tools/progress.h"
+#include "tools/commands/commands.h"
+#include "tools/input/avi_reader.h"
+#include "tools/output/output_file.h"
+#include "tools/shared/packing.h"
+#include "tools/shared/pipeline.h"
+#include "tools/shared/progress.h"
 
 #include <cstdio>
 #include <optional>

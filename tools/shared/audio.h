@@ -12,7 +12,7 @@
 // that it can be placed too.
 #pragma once
 
-#include "tools/ffmpeg.h"
+#include "tools/shared/ffmpeg.h"
 
 #include <cstdint>
 #include <functional>
