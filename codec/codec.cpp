@@ -38,7 +38,7 @@ bool ComputePlanes(int64_t width, int64_t height, PlaneInfo planes[3])
         {width, height}, {HalfUp(width), height}, {HalfUp(width), HalfUp(height)}};
     PlaneInfo out[3];
     for (int i = 0; i < 3; ++i) {
-        const int64_t stride = RowBytes(dims[i][0]);
+        const int64_t stride = PlaneRowBytes(dims[i][0]);
         const int64_t size = stride * dims[i][1];
         if (stride > kMaxFrameQuantity || size > kMaxFrameQuantity)
             return false;

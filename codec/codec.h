@@ -49,12 +49,13 @@ public:
 // Largest value any geometry quantity or buffer size may take.
 inline constexpr int64_t kMaxFrameQuantity = INT32_MAX;
 
-// half(n): n / 2 rounded up. rowBytes(w): 2w rounded up to a multiple of 16.
+// half(n): n / 2 rounded up. PlaneRowBytes(w): bytes of a plane row of w
+// 16-bit samples, 2w rounded up to a multiple of 16.
 constexpr int64_t HalfUp(int64_t n)
 {
     return n / 2 + n % 2;
 }
-constexpr int64_t RowBytes(int64_t w)
+constexpr int64_t PlaneRowBytes(int64_t w)
 {
     return (2 * w + 15) / 16 * 16;
 }

@@ -2,6 +2,6 @@
 // library links exactly one definition of ThisLibrary.
 #pragma once
 
-#include "codec/variant.h"
+#include "variants/variant.h"
 
 const tarv::VariantInfo& ThisLibrary();

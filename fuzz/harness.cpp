@@ -80,7 +80,7 @@ bool TooLargeToConfigure(const BITMAPINFOHEADER& h)
 {
     const int64_t w = h.biWidth < 0 ? -static_cast<int64_t>(h.biWidth) : h.biWidth;
     const int64_t rows = h.biHeight < 0 ? -static_cast<int64_t>(h.biHeight) : h.biHeight;
-    const int64_t plane = tarv::RowBytes(w) * rows;
+    const int64_t plane = tarv::PlaneRowBytes(w) * rows;
     return plane > (1 << 20) && plane <= (int64_t{1} << 31);
 }
 

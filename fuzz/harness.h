@@ -3,7 +3,7 @@
 // layout of the message-sequence input (which the seeds write).
 #pragma once
 
-#include "codec/variant.h"
+#include "variants/variant.h"
 #include "platform/platform.h"
 #include "tests/support/headers.h"
 

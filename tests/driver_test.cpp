@@ -36,8 +36,8 @@ constexpr LRESULT kLargestTable = 786436;
 LRESULT MaxCompressed(Variant v, int64_t width, int64_t height)
 {
     const int64_t row = v == Variant::Rgb24
-                            ? 3 * tarv::RowBytes(width)
-                            : tarv::RowBytes(width) + 2 * tarv::RowBytes((width + 1) / 2);
+                            ? 3 * tarv::PlaneRowBytes(width)
+                            : tarv::PlaneRowBytes(width) + 2 * tarv::PlaneRowBytes((width + 1) / 2);
     return static_cast<LRESULT>(row * height + kLargestTable);
 }
 

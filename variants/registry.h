@@ -1,7 +1,7 @@
 // The variant table: every variant of the family, with its facts, in one place.
 #pragma once
 
-#include "codec/variant.h"
+#include "variants/variant.h"
 
 #include <optional>
 #include <span>

@@ -108,7 +108,13 @@ std::string NotExact(const std::string& conversion, const std::vector<std::strin
 
 AVPixelFormat PackedPixelFormat(Variant v)
 {
-    return v == Variant::Yuy2 ? AV_PIX_FMT_YUYV422 : AV_PIX_FMT_BGR24;
+    switch (Info(v).picture) {
+    case PictureFormat::Yuyv422:
+        return AV_PIX_FMT_YUYV422;
+    case PictureFormat::Bgr24:
+        return AV_PIX_FMT_BGR24;
+    }
+    return AV_PIX_FMT_NONE;
 }
 
 std::string ConversionLoss(AVPixelFormat from, Variant to, int width)
@@ -119,7 +125,7 @@ std::string ConversionLoss(AVPixelFormat from, Variant to, int width)
     std::vector<std::string> loss;
     const bool rgb = (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) != 0;
     const bool grey = !rgb && d->nb_components <= 2;
-    if (to == Variant::Yuy2) {
+    if (PackedPixelFormat(to) == AV_PIX_FMT_YUYV422) {
         if (rgb)
             loss.push_back("RGB is converted to YUV");
         else if (grey)
@@ -141,8 +147,8 @@ std::string ConversionLoss(AVPixelFormat from, Variant to, int width)
 std::string RangeNote(AVPixelFormat from, AVColorRange range, Variant to)
 {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(from);
-    if (to != Variant::Yuy2 || d == nullptr || (d->flags & AV_PIX_FMT_FLAG_RGB) ||
-        (PlainRange(from) == from && range != AVCOL_RANGE_JPEG))
+    if (PackedPixelFormat(to) != AV_PIX_FMT_YUYV422 || d == nullptr ||
+        (d->flags & AV_PIX_FMT_FLAG_RGB) || (PlainRange(from) == from && range != AVCOL_RANGE_JPEG))
         return {};
     return "full-range YUV (" + PixelFormatName(from) + (range == AVCOL_RANGE_JPEG ? ", pc" : "") +
            "): the samples are kept, but AVI has no field for the range, so players take the "
@@ -174,7 +180,7 @@ bool ToPacked::Convert(const AVFrame* frame, uint8_t* packed)
     const AVPixelFormat target = PackedPixelFormat(m_variant);
     // Not swscale's packing of planar 4:2:2: at an odd width it leaves the last
     // pixel blank.
-    if (m_variant == Variant::Yuy2 && source == AV_PIX_FMT_YUV422P) {
+    if (target == AV_PIX_FMT_YUYV422 && source == AV_PIX_FMT_YUV422P) {
         PackPlanar422(frame, packed, RowBytes(m_variant, m_width), m_width, m_height);
         return true;
     }
@@ -184,7 +190,7 @@ bool ToPacked::Convert(const AVFrame* frame, uint8_t* packed)
                                      kScaleFlags, nullptr, nullptr, nullptr);
         // The plain name keeps full-range samples as they are in YUV, but into
         // RGB swscale must know the range, or black and white come out wrong.
-        if (m_sws != nullptr && m_variant == Variant::Rgb24)
+        if (m_sws != nullptr && target == AV_PIX_FMT_BGR24)
             SetSourceRange(m_sws,
                            source != frame->format || frame->color_range == AVCOL_RANGE_JPEG);
         if (m_sws == nullptr || sws_scale(m_sws, frame->data, frame->linesize, 0, m_height,

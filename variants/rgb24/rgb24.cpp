@@ -54,6 +54,7 @@ const VariantInfo kRgb24{Variant::Rgb24,
                          kRawFormats,
                          24,
                          true,
+                         PictureFormat::Bgr24,
                          NewEncoder,
                          NewDecoder,
                          LayoutOf};
@@ -78,7 +79,7 @@ int CEncoderTarvRGB24::CheckFormat(const FrameFormat* input, const FrameFormat* 
 
 uint32_t CEncoderTarvRGB24::GetMaxCompressedSize(int32_t width, int32_t height) const
 {
-    return static_cast<uint32_t>(3 * RowBytes(width) * height + CRangeCoder16::kMaxTableBytes);
+    return static_cast<uint32_t>(3 * PlaneRowBytes(width) * height + CRangeCoder16::kMaxTableBytes);
 }
 
 int CEncoderTarvRGB24::SplitPlanes(uint16_t* samples, const uint8_t* input,

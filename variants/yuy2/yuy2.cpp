@@ -64,8 +64,9 @@ const VariantInfo kYuy2{Variant::Yuy2,   "yuy2",
                         "tarvy",         "TRVY",
                         kTarvYUY2FourCC, u"Tarv Lossless Video Codec (YUY2)",
                         kRawFormats,     16,
-                        false,           NewEncoder,
-                        NewDecoder,      LayoutOf};
+                        false,           PictureFormat::Yuyv422,
+                        NewEncoder,      NewDecoder,
+                        LayoutOf};
 
 // ---- Encoder ---------------------------------------------------------------
 
@@ -85,7 +86,7 @@ int CEncoderTarvYUV16::CheckFormat(const FrameFormat* input, const FrameFormat* 
 
 uint32_t CEncoderTarvYUV16::GetMaxCompressedSize(int32_t width, int32_t height) const
 {
-    const int64_t a = RowBytes(width);
+    const int64_t a = PlaneRowBytes(width);
     const int64_t b = (static_cast<int64_t>(width) + 15) / 16 * 16;
     return static_cast<uint32_t>((a + 2 * b) * height + CRangeCoder16::kMaxTableBytes);
 }

@@ -8,7 +8,7 @@
 #pragma once
 
 #include "codec/codec.h"
-#include "codec/variant.h"
+#include "variants/variant.h"
 
 namespace tarv {
 
