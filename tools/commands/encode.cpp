@@ -62,7 +62,7 @@ int RunEncode(const Options& options)
         OpenRecording(std::vector<InputSpec>(options.inputs.begin(), options.inputs.end() - 1),
                       options.audio, options.rate, options.duration);
     const auto& readers = recording.readers;
-    MediaReader& reader = *readers[0];
+    RecordingReader& reader = *readers[0];
     const int width = reader.Width(), height = reader.Height();
     const Variant v =
         options.codec.value_or(IsRgb(reader.PixelFormat()) ? Variant::Rgb24 : Variant::Yuy2);
@@ -103,7 +103,7 @@ int RunEncode(const Options& options)
     for (AudioTracks& a : audio)
         tracks.push_back(&a);
     OutputFile out(name, inputs, options.overwrite);
-    AviWriter writer(out.WritePath(), name, v, width, height, rate, tracks);
+    TarvAviWriter writer(out.WritePath(), name, v, width, height, rate, tracks);
     const int threads = ThreadCount(options.threads);
 
     struct Slot {
@@ -139,13 +139,13 @@ int RunEncode(const Options& options)
     std::vector<int64_t> origins; // each input's start, in microseconds
     for (const Timing& t : recording.timings)
         origins.push_back(av_rescale_q(t.origin, t.timeBase, AVRational{1, AV_TIME_BASE}));
-    std::unique_ptr<LiveSource> live;
+    std::unique_ptr<QueuedSource> live;
     if (capture || readers.size() > 1) {
-        std::vector<MediaReader*> all;
+        std::vector<RecordingReader*> all;
         for (const auto& r : readers)
             all.push_back(r.get());
-        live = std::make_unique<LiveSource>(all, kCaptureQueueBytes,
-                                            capture ? origins : std::vector<int64_t>{});
+        live = std::make_unique<QueuedSource>(all, kCaptureQueueBytes,
+                                              capture ? origins : std::vector<int64_t>{});
     }
     // A capture's sound is cut where its video ends, whenever that is.
     std::optional<SoundHold> hold;
@@ -162,7 +162,7 @@ int RunEncode(const Options& options)
              (options.duration > 0 ? " for " + Clock(options.duration)
                                    : std::string(": Ctrl-C or q ends it")));
 
-    Item item;
+    FrameOrPacket item;
     bool ended = false;
     auto fill = [&](Slot& s) {
         while (!ended) {
@@ -180,7 +180,7 @@ int RunEncode(const Options& options)
                         a.CutAt(sync.Written(), av_inv_q(rate));
                     hold->Release(AV_NOPTS_VALUE, writeAudio);
                 }
-            } else if (item.kind == Item::Kind::Packet && hold) {
+            } else if (item.kind == FrameOrPacket::Kind::Packet && hold) {
                 const AVPacket* p = item.packet.get();
                 hold->Add(item.input, item.packet.get(),
                           readers[item.input]->Format()->streams[p->stream_index]->time_base);
@@ -188,7 +188,7 @@ int RunEncode(const Options& options)
                     av_rescale_q(sync.Written(), av_inv_q(rate), AVRational{1, AV_TIME_BASE}),
                     writeAudio);
                 continue;
-            } else if (item.kind == Item::Kind::Packet) {
+            } else if (item.kind == FrameOrPacket::Kind::Packet) {
                 writer.WriteAudio(item.input, item.packet.get());
                 continue;
             } else {
@@ -226,7 +226,7 @@ int RunEncode(const Options& options)
         written += s.copies;
         std::string extra;
         if (capture && progress.Shown()) {
-            const LiveSource::Counts c = live->GetCounts();
+            const QueuedSource::Counts c = live->GetCounts();
             const double seconds = Seconds(start);
             char text[160];
             std::snprintf(
@@ -247,7 +247,7 @@ int RunEncode(const Options& options)
     progress.Finish();
 
     if (capture) {
-        const LiveSource::Counts c = live->GetCounts();
+        const QueuedSource::Counts c = live->GetCounts();
         if (c.droppedFrames > 0 || c.droppedPackets > 0)
             Warn(in + ": encoding fell behind the capture: " + std::to_string(c.droppedFrames) +
                  " of " + std::to_string(c.frames) + " frames and " +

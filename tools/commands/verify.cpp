@@ -47,7 +47,7 @@ std::string FirstDifference(Variant v, int width, int height, const uint8_t* a, 
 // its samples, the original's placed the way encode places them in the AVI.
 struct AudioPair {
     size_t input = 0; // which input of the recording
-    AudioWay way = AudioWay::Copy;
+    AudioCoding coding = AudioCoding::Copy;
     int original = 0, encoded = 0;    // stream indices
     const AVStream* stream = nullptr; // the original's
     std::unique_ptr<PcmDecoder> decoders[2];
@@ -88,14 +88,14 @@ int RunVerify(const Options& options)
 {
     const std::string& originalName = options.files[0];
     const std::string& encodedName = options.files.back();
-    TarvReader encoded(InputSpec{encodedName, {}, {}});
+    TarvAviReader encoded(InputSpec{encodedName, {}, {}});
     if (!encoded.Damage().empty())
         Warn(encodedName + ": " + encoded.Damage());
     // The inputs read as encode read them, on the encoded file's frame rate.
     Recording recording =
         OpenRecording(std::vector<InputSpec>(options.inputs.begin(), options.inputs.end() - 1),
                       options.audio, encoded.FrameRate(), options.duration);
-    MediaReader& original = *recording.readers[0];
+    RecordingReader& original = *recording.readers[0];
     const Variant v = encoded.GetVariant();
     const int width = encoded.Width(), height = encoded.Height();
     if (original.Width() != width || original.Height() != height) {
@@ -117,7 +117,7 @@ int RunVerify(const Options& options)
             AudioPair& a = audio.emplace_back();
             a.input = k;
             a.original = p.stream;
-            a.way = p.way;
+            a.coding = p.coding;
         }
     if (encodedAudio.size() != audio.size()) {
         std::printf("%s has %zu audio streams, but encoding carries %zu\n", encodedName.c_str(),
@@ -126,13 +126,13 @@ int RunVerify(const Options& options)
     }
     for (size_t i = 0; i < audio.size(); ++i) {
         AudioPair& a = audio[i];
-        const MediaReader& input = *recording.readers[a.input];
+        const RecordingReader& input = *recording.readers[a.input];
         const Timing& timing = recording.timings[a.input];
         a.encoded = encodedAudio[i];
         a.stream = input.Format()->streams[a.original];
         const AVCodecParameters* par = a.stream->codecpar;
         int channels = par->ch_layout.nb_channels, rate = par->sample_rate;
-        if (a.way == AudioWay::Pcm) {
+        if (a.coding == AudioCoding::Pcm) {
             a.decoders[0] = std::make_unique<PcmDecoder>(input.Path(), a.stream);
             a.decoders[1] =
                 std::make_unique<PcmDecoder>(encodedName, encoded.Format()->streams[a.encoded]);
@@ -164,7 +164,7 @@ int RunVerify(const Options& options)
     // Inputs of sound are read as far as the encoded file's sound has come,
     // so that neither side piles up.
     std::vector<bool> soundEnded(recording.readers.size(), false);
-    Item soundItem;
+    FrameOrPacket soundItem;
     std::function<void(int, const AVPacket*, size_t)> addAudio;
     auto readSound = [&](size_t k) {
         if (soundEnded[k] || !recording.readers[k]->Next(soundItem))
@@ -216,7 +216,7 @@ int RunVerify(const Options& options)
     const Timing& timing = recording.timings[0];
     FrameSync sync(encoded.FrameRate(), timing.timeBase, recording.plans[0].origin);
     sync.Limit(timing.frames);
-    Item item;
+    FrameOrPacket item;
     FramePtr current = NewFrame();
     int64_t copies = 0;
     bool originalEnded = false;
@@ -226,7 +226,7 @@ int RunVerify(const Options& options)
             if (!original.Next(item)) {
                 originalEnded = true;
                 copies = sync.Finish(current.get());
-            } else if (item.kind == Item::Kind::Packet) {
+            } else if (item.kind == FrameOrPacket::Kind::Packet) {
                 addAudio(0, item.packet.get(), 0);
             } else if (item.frame->width != width || item.frame->height != height) {
                 throw ToolError(
@@ -241,11 +241,11 @@ int RunVerify(const Options& options)
     auto nextEncoded = [&](std::vector<uint8_t>& payload) {
         for (;;) {
             switch (encoded.Next(payload, packet.get())) {
-            case TarvReader::Got::End:
+            case TarvAviReader::Chunk::End:
                 return false;
-            case TarvReader::Got::Payload:
+            case TarvAviReader::Chunk::Payload:
                 return true;
-            case TarvReader::Got::Packet:
+            case TarvAviReader::Chunk::Packet:
                 addAudio(1, packet.get(), 0);
                 break;
             }

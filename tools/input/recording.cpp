@@ -9,11 +9,11 @@ Recording OpenRecording(const std::vector<InputSpec>& inputs, const AudioChoice&
 {
     Recording r;
     for (size_t i = 0; i < inputs.size(); ++i)
-        r.readers.push_back(std::make_unique<MediaReader>(inputs[i], i == 0));
+        r.readers.push_back(std::make_unique<RecordingReader>(inputs[i], i == 0));
     r.rate = rate.value_or(r.readers[0]->FrameRate());
     int audioSeen = 0;
     for (size_t i = 0; i < r.readers.size(); ++i) {
-        MediaReader& reader = *r.readers[i];
+        RecordingReader& reader = *r.readers[i];
         const AVFormatContext* format = reader.Format();
         const int count = static_cast<int>(std::count_if(
             format->streams, format->streams + format->nb_streams,

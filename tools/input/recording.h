@@ -15,7 +15,7 @@
 namespace tarv {
 
 struct Recording {
-    std::vector<std::unique_ptr<MediaReader>> readers;
+    std::vector<std::unique_ptr<RecordingReader>> readers;
     std::vector<StreamPlan> plans; // per input
     std::vector<Timing> timings;   // per input; the first one's is the video's
     AVRational rate;               // the output's frame rate
