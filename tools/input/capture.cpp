@@ -156,6 +156,8 @@ void QueuedSource::StopEndlessDevices()
 
 bool QueuedSource::Next(FrameOrPacket& item)
 {
+    if (m_stopCheck && m_stopCheck())
+        Stop();
     std::unique_lock lock(m_mutex);
     // A device may have nothing for a long while: the stop check still runs.
     while (!m_ready.wait_for(lock, std::chrono::milliseconds(100),

@@ -40,7 +40,8 @@ public:
     bool Next(FrameOrPacket& item) override;
     // Ends the capture; items already queued still come.
     void Stop();
-    // Asked while Next() waits: true ends the capture (Ctrl-C, a key).
+    // Asked at each Next() and while it waits: true ends the capture (Ctrl-C,
+    // a key).
     void SetStopCheck(std::function<bool()> check) { m_stopCheck = std::move(check); }
     // Waits until every reading thread has ended.
     void WaitForEnd();
