@@ -293,6 +293,16 @@ run encode damage.nut six.wav six.avi
 expect "info sound: encode" 0
 run info six.avi
 expect "info sound" 0 && expect_stdout "info sound" "pcm_s16le, 48000 Hz, 5.1, 0.200 s"
+# A stream that first appears while the file is read (a transport stream
+# through a pipe, its sound joining late) is counted as its own.
+ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=64x48:duration=8 -c:v mpeg2video late.ts &&
+    ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=64x48:duration=0.4 \
+        -f lavfi -i sine=duration=0.4 -c:v mpeg2video -c:a mp2 -f mpegts - >>late.ts ||
+    fail "ffmpeg could not make late.ts"
+"$tarv" info - <late.ts >logs/out 2>logs/err
+rc=$?
+expect "info: a stream that appears late" 0 &&
+    expect_stdout "info: a stream that appears late" "stream 1: audio, mp2" "0.418 s, 16 packets"
 
 # ---- Output names ------------------------------------------------------------
 run decode good.avi fail/out.unknownext

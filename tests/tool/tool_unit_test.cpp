@@ -294,19 +294,19 @@ TEST(FrameSync, StopsAtItsLimit)
 // A source far faster than its consumer, which takes nothing until the source
 // has ended: the queue never holds more than its bound, and every frame is
 // either delivered or counted as dropped.
-TEST(LiveSource, AFullQueueDropsAndCountsAndStaysBounded)
+TEST(QueuedSource, AFullQueueDropsAndCountsAndStaysBounded)
 {
-    tarv::MediaReader reader(
+    tarv::RecordingReader reader(
         tarv::InputSpec{"testsrc=size=64x48:rate=1000:duration=1", "lavfi", {}});
     ASSERT_TRUE(reader.Live());
     const size_t frameBytes = 64 * 48 * 3;
     const size_t bound = 10 * frameBytes + frameBytes / 2;
-    tarv::LiveSource source({&reader}, bound);
+    tarv::QueuedSource source({&reader}, bound);
     source.WaitForEnd();
-    tarv::Item item;
+    tarv::FrameOrPacket item;
     int64_t delivered = 0, lastPts = -1;
     while (source.Next(item)) {
-        ASSERT_EQ(item.kind, tarv::Item::Kind::Video);
+        ASSERT_EQ(item.kind, tarv::FrameOrPacket::Kind::Frame);
         EXPECT_GT(item.frame->pts, lastPts);
         lastPts = item.frame->pts;
         ++delivered;
@@ -383,7 +383,7 @@ TEST(AudioTracks, WritesALongSilenceInPieces)
     const AVStream* stream = input->streams[0];
     ASSERT_EQ(stream->codecpar->codec_id, AV_CODEC_ID_PCM_S16LE);
     tarv::StreamPlan plan;
-    plan.audio.push_back({0, tarv::AudioWay::Copy});
+    plan.audio.push_back({0, tarv::AudioCoding::Copy});
     tarv::AudioTracks tracks("in", input.get(), plan);
     tracks.SetTiming(0, AV_NOPTS_VALUE, stream->time_base);
     const std::string path =
@@ -420,19 +420,19 @@ TEST(AudioTracks, WritesALongSilenceInPieces)
 // An endless source of sound far faster than real time beside 1 s of video:
 // once the video has begun, no sound comes more than kSoundLead ahead of the
 // video delivered before it, until the video has ended.
-TEST(LiveSource, KeepsSoundInStepWithTheVideo)
+TEST(QueuedSource, KeepsSoundInStepWithTheVideo)
 {
-    tarv::MediaReader video(
+    tarv::RecordingReader video(
         tarv::InputSpec{"testsrc=size=64x48:rate=25:duration=1,realtime", "lavfi", {}});
-    tarv::MediaReader sound(tarv::InputSpec{"sine", "lavfi", {}}, false);
+    tarv::RecordingReader sound(tarv::InputSpec{"sine", "lavfi", {}}, false);
     sound.Carry({0});
-    tarv::LiveSource source({&video, &sound}, size_t{64} << 20, {0, 0});
+    tarv::QueuedSource source({&video, &sound}, size_t{64} << 20, {0, 0});
     const AVRational us{1, AV_TIME_BASE};
-    tarv::Item item;
+    tarv::FrameOrPacket item;
     int64_t videoAt = AV_NOPTS_VALUE;
     std::vector<std::pair<int64_t, int64_t>> sounds; // each packet's time, and the video's
     while (source.Next(item)) {
-        if (item.kind == tarv::Item::Kind::Video)
+        if (item.kind == tarv::FrameOrPacket::Kind::Frame)
             videoAt = av_rescale_q(item.frame->pts, video.Stream()->time_base, us);
         else if (videoAt != AV_NOPTS_VALUE)
             sounds.emplace_back(
@@ -442,26 +442,26 @@ TEST(LiveSource, KeepsSoundInStepWithTheVideo)
     ASSERT_FALSE(sounds.empty());
     for (const auto& [at, seen] : sounds) {
         if (seen != videoAt) {
-            ASSERT_LE(at, seen + tarv::LiveSource::kSoundLead) << "with the video at " << seen;
+            ASSERT_LE(at, seen + tarv::QueuedSource::kSoundLead) << "with the video at " << seen;
         }
     }
 }
 
 // A sound device (real time) whose clock jumps hours ahead is not held back until the
 // video gets there: it goes on in step from where it was.
-TEST(LiveSource, AJumpOfTheSoundClockDoesNotHoldItBack)
+TEST(QueuedSource, AJumpOfTheSoundClockDoesNotHoldItBack)
 {
-    tarv::MediaReader video(
+    tarv::RecordingReader video(
         tarv::InputSpec{"testsrc=size=64x48:rate=25:duration=1,realtime", "lavfi", {}});
-    tarv::MediaReader sound(
+    tarv::RecordingReader sound(
         tarv::InputSpec{"sine,arealtime,asetpts=PTS+gte(T\\,0.5)*10800/TB", "lavfi", {}}, false);
     sound.Carry({0});
-    tarv::LiveSource source({&video, &sound}, size_t{64} << 20, {0, 0});
+    tarv::QueuedSource source({&video, &sound}, size_t{64} << 20, {0, 0});
     const AVRational us{1, AV_TIME_BASE};
-    tarv::Item item;
+    tarv::FrameOrPacket item;
     int64_t videoAt = AV_NOPTS_VALUE, jumpedBeforeTheVideoEnds = 0;
     while (source.Next(item)) {
-        if (item.kind == tarv::Item::Kind::Video)
+        if (item.kind == tarv::FrameOrPacket::Kind::Frame)
             videoAt = av_rescale_q(item.frame->pts, video.Stream()->time_base, us);
         else if (videoAt != AV_NOPTS_VALUE && videoAt < 960'000 &&
                  av_rescale_q(item.packet->pts, sound.Format()->streams[0]->time_base, us) >

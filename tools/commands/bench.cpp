@@ -100,8 +100,8 @@ int RunBench(const Options& options)
         clip = GenerateClip(kClipWidth, kClipHeight, limit);
         source = "built-in clip (testsrc2 with noise, yuv444p)";
     } else {
-        MediaReader reader(FirstInput(options));
-        Item item;
+        RecordingReader reader(FirstInput(options));
+        FrameOrPacket item;
         while (static_cast<int>(clip.size()) < limit && reader.Next(item))
             clip.push_back(std::exchange(item.frame, NewFrame()));
         if (clip.empty())

@@ -15,7 +15,7 @@ int RunDecode(const Options& options)
 {
     const std::string& in = options.files[0];
     const std::string& name = options.files[1];
-    TarvReader reader(FirstInput(options), options.keepGoing);
+    TarvAviReader reader(FirstInput(options), options.keepGoing);
     if (!reader.Damage().empty())
         Warn(in + ": " + reader.Damage());
     const Variant v = reader.GetVariant();
@@ -32,8 +32,8 @@ int RunDecode(const Options& options)
     std::optional<OutputFile> out;
     if (!toPipe)
         out.emplace(name, std::vector<std::string>{in}, options.overwrite);
-    VideoWriter writer(toPipe ? "pipe:1" : out->WritePath(), name, options.output,
-                       PackedPixelFormat(v), width, height, reader.FrameRate(), audio);
+    RecordingWriter writer(toPipe ? "pipe:1" : out->WritePath(), name, options.output,
+                           PackedPixelFormat(v), width, height, reader.FrameRate(), audio);
     if (!writer.Loss().empty())
         Warn(name + ": " + writer.Loss());
     const int threads = ThreadCount(options.threads);
@@ -74,12 +74,12 @@ int RunDecode(const Options& options)
                 throw ToolError(Where(in, reader.FramesRead(), "interrupted"));
             s.index = reader.FramesRead();
             switch (reader.Next(s.payload, packet.get())) {
-            case TarvReader::Got::End:
+            case TarvAviReader::Chunk::End:
                 return false;
-            case TarvReader::Got::Payload:
+            case TarvAviReader::Chunk::Payload:
                 s.repeat = s.payload.empty();
                 return true;
-            case TarvReader::Got::Packet:
+            case TarvAviReader::Chunk::Packet:
                 writer.WriteAudio(packet.get());
                 break;
             }

@@ -13,7 +13,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <optional>
 
 namespace tarv {
@@ -47,7 +46,7 @@ std::string FirstDifference(Variant v, int width, int height, const uint8_t* a, 
 // its samples, the original's placed the way encode places them in the AVI.
 struct AudioPair {
     size_t input = 0; // which input of the recording
-    AudioWay way = AudioWay::Copy;
+    AudioCoding coding = AudioCoding::Copy;
     int original = 0, encoded = 0;    // stream indices
     const AVStream* stream = nullptr; // the original's
     std::unique_ptr<PcmDecoder> decoders[2];
@@ -82,68 +81,45 @@ struct AudioPair {
     }
 };
 
-} // namespace
-
-int RunVerify(const Options& options)
+// Pairs the audio streams encode carries, in order, with the encoded file's
+// and readies their comparison; what does not match, else empty.
+std::string PairAudio(const Recording& recording, const TarvAviReader& encoded,
+                      std::vector<AudioPair>& pairs)
 {
-    const std::string& originalName = options.files[0];
-    const std::string& encodedName = options.files.back();
-    TarvReader encoded(InputSpec{encodedName, {}, {}});
-    if (!encoded.Damage().empty())
-        Warn(encodedName + ": " + encoded.Damage());
-    // The inputs read as encode read them, on the encoded file's frame rate.
-    Recording recording =
-        OpenRecording(std::vector<InputSpec>(options.inputs.begin(), options.inputs.end() - 1),
-                      options.audio, encoded.FrameRate(), options.duration);
-    MediaReader& original = *recording.readers[0];
-    const Variant v = encoded.GetVariant();
-    const int width = encoded.Width(), height = encoded.Height();
-    if (original.Width() != width || original.Height() != height) {
-        std::printf("%s is %dx%d but %s is %dx%d\n", originalName.c_str(), original.Width(),
-                    original.Height(), encodedName.c_str(), width, height);
-        return kExitDiffers;
-    }
-    if (const std::string loss = ConversionLoss(original.PixelFormat(), v, width); !loss.empty())
-        Warn(originalName + ": compared after the same conversion: " + loss);
-
-    // The audio streams encode carries, in order, against the encoded file's.
+    const std::string& encodedName = encoded.Path();
     std::vector<int> encodedAudio;
     for (unsigned i = 0; i < encoded.Format()->nb_streams; ++i)
         if (encoded.Format()->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
             encodedAudio.push_back(static_cast<int>(i));
-    std::vector<AudioPair> audio;
-    for (size_t k = 0; k < recording.readers.size(); ++k)
-        for (const AudioPlan& p : recording.plans[k].audio) {
-            AudioPair& a = audio.emplace_back();
+    for (size_t k = 0; k < recording.inputs.size(); ++k)
+        for (const AudioPlan& p : recording.inputs[k].plan.audio) {
+            AudioPair& a = pairs.emplace_back();
             a.input = k;
             a.original = p.stream;
-            a.way = p.way;
+            a.coding = p.coding;
         }
-    if (encodedAudio.size() != audio.size()) {
-        std::printf("%s has %zu audio streams, but encoding carries %zu\n", encodedName.c_str(),
-                    encodedAudio.size(), audio.size());
-        return kExitDiffers;
-    }
-    for (size_t i = 0; i < audio.size(); ++i) {
-        AudioPair& a = audio[i];
-        const MediaReader& input = *recording.readers[a.input];
-        const Timing& timing = recording.timings[a.input];
+    if (encodedAudio.size() != pairs.size())
+        return encodedName + " has " + std::to_string(encodedAudio.size()) +
+               " audio streams, but encoding carries " + std::to_string(pairs.size());
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        AudioPair& a = pairs[i];
+        const RecordingReader& input = *recording.inputs[a.input].reader;
+        const Timing& timing = recording.inputs[a.input].timing;
         a.encoded = encodedAudio[i];
         a.stream = input.Format()->streams[a.original];
         const AVCodecParameters* par = a.stream->codecpar;
         int channels = par->ch_layout.nb_channels, rate = par->sample_rate;
-        if (a.way == AudioWay::Pcm) {
+        if (a.coding == AudioCoding::Pcm) {
             a.decoders[0] = std::make_unique<PcmDecoder>(input.Path(), a.stream);
             a.decoders[1] =
                 std::make_unique<PcmDecoder>(encodedName, encoded.Format()->streams[a.encoded]);
             const PcmDecoder& d = *a.decoders[1];
             if (a.decoders[0]->Format() != d.Format() ||
                 a.decoders[0]->Channels() != d.Channels() ||
-                a.decoders[0]->Decoder()->sample_rate != d.Decoder()->sample_rate) {
-                std::printf("%s: audio stream %d does not hold the samples of %s's stream %d\n",
-                            encodedName.c_str(), a.encoded, input.Path().c_str(), a.original);
-                return kExitDiffers;
-            }
+                a.decoders[0]->Decoder()->sample_rate != d.Decoder()->sample_rate)
+                return encodedName + ": audio stream " + std::to_string(a.encoded) +
+                       " does not hold the samples of " + input.Path() + "'s stream " +
+                       std::to_string(a.original);
             channels = d.Channels();
             rate = d.Decoder()->sample_rate;
             a.sampleBytes = d.SampleBytes();
@@ -161,37 +137,200 @@ int RunVerify(const Options& options)
             a.comparer = std::make_unique<SampleComparer>(1, 1, 0);
         }
     }
-    // Inputs of sound are read as far as the encoded file's sound has come,
-    // so that neither side piles up.
-    std::vector<bool> soundEnded(recording.readers.size(), false);
-    Item soundItem;
-    std::function<void(int, const AVPacket*, size_t)> addAudio;
-    auto readSound = [&](size_t k) {
-        if (soundEnded[k] || !recording.readers[k]->Next(soundItem))
-            soundEnded[k] = true;
-        else
-            addAudio(0, soundItem.packet.get(), k);
-    };
-    addAudio = [&](int side, const AVPacket* packet, size_t input) {
-        for (AudioPair& a : audio) {
-            if ((side == 0 ? a.original : a.encoded) != packet->stream_index ||
-                (side == 0 && a.input != input))
+    return {};
+}
+
+// The carried audio streams compared: the original's packets as its frames
+// are paced, the encoded file's as its frames are read. Inputs of sound are
+// read as far as the encoded file's sound has come, so that neither side
+// piles up.
+class SoundComparison final : public FramePacer::Events {
+public:
+    SoundComparison(Recording& recording, std::vector<AudioPair> pairs)
+        : m_recording(recording), m_pairs(std::move(pairs))
+    {
+    }
+    size_t Streams() const { return m_pairs.size(); }
+
+    // A packet of the encoded file's other streams.
+    void Encoded(const AVPacket* packet)
+    {
+        for (AudioPair& a : m_pairs) {
+            if (a.encoded != packet->stream_index)
                 continue;
-            a.Add(side, packet);
-            while (side == 1 && a.input > 0 && !soundEnded[a.input] &&
+            a.Add(1, packet);
+            while (a.input > 0 && !m_recording.inputs[a.input].soundEnded &&
                    a.comparer->Difference().empty() &&
                    a.comparer->Pending(0) < a.comparer->Pending(1))
-                readSound(a.input);
+                ReadSound(a.input);
         }
-    };
+    }
+    // Once both files are read to their ends, the sound after the last frame
+    // included: the inputs of sound are read to theirs. The first pair that
+    // differs, or null.
+    const AudioPair* Finish()
+    {
+        for (size_t k = 1; k < m_recording.inputs.size(); ++k)
+            while (!m_recording.inputs[k].soundEnded)
+                ReadSound(k);
+        for (AudioPair& a : m_pairs) {
+            a.Add(0, nullptr);
+            a.Add(1, nullptr);
+            a.comparer->Finish();
+            if (!a.comparer->Difference().empty())
+                return &a;
+        }
+        return nullptr;
+    }
+
+private:
+    // A packet of the original's input `input`.
+    void Sound(size_t input, AVPacket* packet) override
+    {
+        for (AudioPair& a : m_pairs)
+            if (a.input == input && a.original == packet->stream_index)
+                a.Add(0, packet);
+    }
+    std::string SizeChange(int /*width*/, int /*height*/, const AVFrame& /*frame*/) const override
+    {
+        return "the frame size changes";
+    }
+    void ReadSound(size_t input)
+    {
+        Input& from = m_recording.inputs[input];
+        if (from.soundEnded || !from.reader->Next(m_read))
+            from.soundEnded = true;
+        else
+            Sound(input, m_read.packet.get());
+    }
+
+    Recording& m_recording;
+    std::vector<AudioPair> m_pairs;
+    FrameOrPacket m_read;
+};
+
+// The original's frames as encode wrote them: each one as many times.
+class OriginalFrames {
+public:
+    OriginalFrames(const Recording& recording, FramePacer::Events& events)
+        : m_pacer(recording, recording.Video(), events)
+    {
+    }
+    // Whether another frame is due; false at the end.
+    bool Due()
+    {
+        if (m_copies == 0)
+            m_copies = m_pacer.Next(m_current.get());
+        return m_copies > 0;
+    }
+    // The frame due, as a new reference in `frame`.
+    void Take(AVFrame* frame)
+    {
+        if (av_frame_ref(frame, m_current.get()) < 0)
+            throw std::bad_alloc();
+        --m_copies;
+    }
+
+private:
+    FramePacer m_pacer;
+    FramePtr m_current = NewFrame();
+    int64_t m_copies = 0;
+};
+
+// The encoded file's next payload, its sound on the way to `sound`; false
+// at its end.
+bool NextPayload(TarvAviReader& encoded, std::vector<uint8_t>& payload, AVPacket* packet,
+                 SoundComparison& sound)
+{
+    for (;;) {
+        switch (encoded.Next(payload, packet)) {
+        case TarvAviReader::Chunk::End:
+            return false;
+        case TarvAviReader::Chunk::Payload:
+            return true;
+        case TarvAviReader::Chunk::Packet:
+            sound.Encoded(packet);
+            break;
+        }
+    }
+}
+
+// A frame on its way through the workers.
+struct Slot {
+    FramePtr frame = NewFrame();
+    int64_t index = 0;
+    bool repeat = false;
+    std::vector<uint8_t> payload, expected, decoded;
+};
+
+// The decoded frames against the original's, in order, up to the first
+// difference. An empty chunk repeats the frame before it.
+class FrameComparison {
+public:
+    FrameComparison(Variant v, int width, int height, const std::string& encodedName)
+        : m_variant(v), m_width(width), m_height(height), m_encodedName(encodedName)
+    {
+    }
+    void Take(Slot& s)
+    {
+        if (s.repeat && m_previous.empty())
+            throw ToolError(
+                Where(m_encodedName, s.index, "damaged frame: empty, with no frame before it"));
+        if (!s.repeat)
+            m_previous.swap(s.decoded);
+        if (m_difference.empty()) {
+            m_difference =
+                FirstDifference(m_variant, m_width, m_height, s.expected.data(), m_previous.data());
+            if (!m_difference.empty())
+                m_difference =
+                    "frame " + std::to_string(s.index) + " differs first at " + m_difference;
+        }
+        ++m_checked;
+    }
+    int64_t Checked() const { return m_checked; }
+    // Empty while they agree.
+    const std::string& Difference() const { return m_difference; }
+
+private:
+    const Variant m_variant;
+    const int m_width, m_height;
+    const std::string& m_encodedName;
+    std::vector<uint8_t> m_previous;
+    int64_t m_checked = 0;
+    std::string m_difference;
+};
+
+} // namespace
+
+int RunVerify(const Options& options)
+{
+    const std::string& originalName = options.files[0];
+    const std::string& encodedName = options.files.back();
+    TarvAviReader encoded(InputSpec{encodedName, {}, {}});
+    if (!encoded.Damage().empty())
+        Warn(encodedName + ": " + encoded.Damage());
+    // The inputs read as encode read them, on the encoded file's frame rate.
+    Recording recording =
+        OpenRecording(std::vector<InputSpec>(options.inputs.begin(), options.inputs.end() - 1),
+                      options.audio, encoded.FrameRate(), options.duration);
+    const RecordingReader& original = recording.Video();
+    const Variant v = encoded.GetVariant();
+    const int width = encoded.Width(), height = encoded.Height();
+    if (original.Width() != width || original.Height() != height) {
+        std::printf("%s is %dx%d but %s is %dx%d\n", originalName.c_str(), original.Width(),
+                    original.Height(), encodedName.c_str(), width, height);
+        return kExitDiffers;
+    }
+    if (const std::string loss = ConversionLoss(original.PixelFormat(), v, width); !loss.empty())
+        Warn(originalName + ": compared after the same conversion: " + loss);
+    std::vector<AudioPair> pairs;
+    if (const std::string mismatch = PairAudio(recording, encoded, pairs); !mismatch.empty()) {
+        std::printf("%s\n", mismatch.c_str());
+        return kExitDiffers;
+    }
+    SoundComparison sound(recording, std::move(pairs));
 
     const int threads = ThreadCount(options.threads);
-    struct Slot {
-        FramePtr frame = NewFrame();
-        int64_t index = 0;
-        bool repeat = false;
-        std::vector<uint8_t> payload, expected, decoded;
-    };
     PerWorker<ToPacked> converters(threads,
                                    [&] { return std::make_unique<ToPacked>(v, width, height); });
     PerWorker<FrameDecoder> decoders(
@@ -212,123 +351,62 @@ int RunVerify(const Options& options)
     OrderedWorkers<Slot> workers(threads, work);
     Progress progress(options.quiet, "verify", encoded.FrameCountHint());
 
-    // The original's frames as encode timed them: each one `copies` times.
-    const Timing& timing = recording.timings[0];
-    FrameSync sync(encoded.FrameRate(), timing.timeBase, recording.plans[0].origin);
-    sync.Limit(timing.frames);
-    Item item;
-    FramePtr current = NewFrame();
-    int64_t copies = 0;
-    bool originalEnded = false;
-    // Reads the original on until a frame is due; false at its end.
-    auto nextOriginal = [&] {
-        while (copies == 0 && !originalEnded) {
-            if (!original.Next(item)) {
-                originalEnded = true;
-                copies = sync.Finish(current.get());
-            } else if (item.kind == Item::Kind::Packet) {
-                addAudio(0, item.packet.get(), 0);
-            } else if (item.frame->width != width || item.frame->height != height) {
-                throw ToolError(
-                    Where(originalName, original.FramesRead() - 1, "the frame size changes"));
-            } else {
-                copies = sync.Next(item.frame.get(), current.get());
-            }
-        }
-        return copies > 0;
-    };
+    OriginalFrames originals(recording, sound);
     PacketPtr packet = NewPacket();
-    auto nextEncoded = [&](std::vector<uint8_t>& payload) {
-        for (;;) {
-            switch (encoded.Next(payload, packet.get())) {
-            case TarvReader::Got::End:
-                return false;
-            case TarvReader::Got::Payload:
-                return true;
-            case TarvReader::Got::Packet:
-                addAudio(1, packet.get(), 0);
-                break;
-            }
-        }
-    };
-
-    std::vector<uint8_t> previous;
-    int64_t checked = 0;
-    std::string difference;
+    FrameComparison frames(v, width, height, encodedName);
     bool encodedEnded = false;
     auto fill = [&](Slot& s) {
         if (Interrupted())
-            throw ToolError(Where(encodedName, checked, "interrupted"));
-        if (!difference.empty() || !nextOriginal())
+            throw ToolError(Where(encodedName, frames.Checked(), "interrupted"));
+        if (!frames.Difference().empty() || !originals.Due())
             return false;
         s.index = encoded.FramesRead();
-        if (!nextEncoded(s.payload)) {
+        if (!NextPayload(encoded, s.payload, packet.get(), sound)) {
             encodedEnded = true;
             return false;
         }
-        if (av_frame_ref(s.frame.get(), current.get()) < 0)
-            throw std::bad_alloc();
-        --copies;
+        originals.Take(s.frame.get());
         s.repeat = s.payload.empty();
         return true;
     };
     auto take = [&](Slot& s) {
-        if (s.repeat && previous.empty())
-            throw ToolError(
-                Where(encodedName, s.index, "damaged frame: empty, with no frame before it"));
-        if (!s.repeat)
-            previous.swap(s.decoded);
-        if (difference.empty()) {
-            difference = FirstDifference(v, width, height, s.expected.data(), previous.data());
-            if (!difference.empty())
-                difference = "frame " + std::to_string(s.index) + " differs first at " + difference;
-        }
-        ++checked;
-        progress.Update(checked, 0, 0);
+        frames.Take(s);
+        progress.Update(frames.Checked(), 0, 0);
     };
     RunInOrder(workers, fill, take);
     progress.Finish();
-    if (!difference.empty()) {
-        std::printf("%s: %s\n", encodedName.c_str(), difference.c_str());
+    if (!frames.Difference().empty()) {
+        std::printf("%s: %s\n", encodedName.c_str(), frames.Difference().c_str());
         return kExitDiffers;
     }
     // Both must end together.
     std::vector<uint8_t> extra;
-    const bool moreEncoded = !encodedEnded && nextEncoded(extra);
-    const bool moreOriginal = nextOriginal();
+    const bool moreEncoded = !encodedEnded && NextPayload(encoded, extra, packet.get(), sound);
+    const bool moreOriginal = originals.Due();
     if (moreEncoded || moreOriginal) {
         std::printf("%s has more frames than %s: they agree for the first %lld\n",
                     (moreEncoded ? encodedName : originalName).c_str(),
                     (moreEncoded ? originalName : encodedName).c_str(),
-                    static_cast<long long>(checked));
+                    static_cast<long long>(frames.Checked()));
         return kExitDiffers;
     }
-    if (checked == 0)
+    if (frames.Checked() == 0)
         throw ToolError(Where(encodedName, -1, "has no frames"));
-    // Both files are read to their ends now, the sound after the last frame
-    // included; the inputs of sound are read to theirs.
-    for (size_t k = 1; k < recording.readers.size(); ++k)
-        while (!soundEnded[k])
-            readSound(k);
-    for (AudioPair& a : audio) {
-        a.Add(0, nullptr);
-        a.Add(1, nullptr);
-        a.comparer->Finish();
-        if (!a.comparer->Difference().empty()) {
-            std::printf("%s: audio stream %d (from %s's stream %d): %s\n", encodedName.c_str(),
-                        a.encoded, originalName.c_str(), a.original,
-                        a.comparer->Difference().c_str());
-            return kExitDiffers;
-        }
+    if (const AudioPair* a = sound.Finish()) {
+        std::printf("%s: audio stream %d (from %s's stream %d): %s\n", encodedName.c_str(),
+                    a->encoded, originalName.c_str(), a->original,
+                    a->comparer->Difference().c_str());
+        return kExitDiffers;
     }
+    const size_t streams = sound.Streams();
     if (!options.quiet)
         std::printf("%s: all %lld frames are identical to %s%s\n", encodedName.c_str(),
-                    static_cast<long long>(checked), originalName.c_str(),
-                    audio.empty()       ? ""
-                    : audio.size() == 1 ? ", and its audio stream sample for sample"
-                                        : (", and its " + std::to_string(audio.size()) +
-                                           " audio streams sample for sample")
-                                              .c_str());
+                    static_cast<long long>(frames.Checked()), originalName.c_str(),
+                    streams == 0   ? ""
+                    : streams == 1 ? ", and its audio stream sample for sample"
+                                   : (", and its " + std::to_string(streams) +
+                                      " audio streams sample for sample")
+                                         .c_str());
     return kExitOk;
 }
 

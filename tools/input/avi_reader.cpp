@@ -622,9 +622,9 @@ AviInput::AviInput(const InputSpec& input)
 
 AviInput::~AviInput() = default;
 
-// ---- TarvReader -------------------------------------------------------------
+// ---- TarvAviReader -------------------------------------------------------------
 
-TarvReader::TarvReader(const InputSpec& input, bool keepGoing)
+TarvAviReader::TarvAviReader(const InputSpec& input, bool keepGoing)
     : m_path(input.path), m_avi(input), m_keepGoing(keepGoing)
 {
     const AVFormatContext* context = m_avi.Format();
@@ -653,14 +653,14 @@ TarvReader::TarvReader(const InputSpec& input, bool keepGoing)
     m_soundEnd.assign(context->nb_streams, 0);
 }
 
-TarvReader::~TarvReader() = default;
+TarvAviReader::~TarvAviReader() = default;
 
 // Less is rounding of the header's length.
 constexpr double kSoundLost = 0.0005;
 
 // The sound the header announces that was not read, the longest of the
 // streams' shortfalls, in seconds.
-double TarvReader::SoundLost() const
+double TarvAviReader::SoundLost() const
 {
     const AVFormatContext* context = m_avi.Format();
     double lost = 0;
@@ -674,7 +674,7 @@ double TarvReader::SoundLost() const
     return lost;
 }
 
-void TarvReader::EndsShort(bool inside)
+void TarvAviReader::EndsShort(bool inside)
 {
     // Every frame announced was read: what the file ends inside is sound.
     const bool sound = !inside && m_frames > 0 && m_frames >= m_countHint;
@@ -714,11 +714,11 @@ void TarvReader::EndsShort(bool inside)
         m_loss += "; its header does not say how long the recording was";
 }
 
-TarvReader::Got TarvReader::Next(std::vector<uint8_t>& payload, AVPacket* packet)
+TarvAviReader::Chunk TarvAviReader::Next(std::vector<uint8_t>& payload, AVPacket* packet)
 {
     av_packet_unref(packet);
     if (m_ended)
-        return Got::End;
+        return Chunk::End;
     const int r = av_read_frame(m_avi.Format(), packet);
     if (r == AVERROR_EOF) {
         // Fewer frames than the header announces, in a file that ends
@@ -728,7 +728,7 @@ TarvReader::Got TarvReader::Next(std::vector<uint8_t>& payload, AVPacket* packet
                                    : m_avi.Cut() && SoundLost() >= kSoundLost)
             EndsShort(false);
         m_ended = true;
-        return Got::End;
+        return Chunk::End;
     }
     if (r < 0)
         throw ToolError(Where(m_path, m_frames, "cannot read: " + AvError(r)));
@@ -737,18 +737,18 @@ TarvReader::Got TarvReader::Next(std::vector<uint8_t>& payload, AVPacket* packet
         const bool frame = packet->stream_index == m_stream;
         av_packet_unref(packet);
         EndsShort(frame);
-        return Got::End;
+        return Chunk::End;
     }
     if (packet->stream_index != m_stream) {
         const auto s = static_cast<size_t>(packet->stream_index);
         if (packet->pts != AV_NOPTS_VALUE && s < m_soundEnd.size())
             m_soundEnd[s] = std::max(m_soundEnd[s], packet->pts + packet->duration);
-        return Got::Packet;
+        return Chunk::Packet;
     }
     payload.assign(packet->data, packet->data + packet->size);
     av_packet_unref(packet);
     ++m_frames;
-    return Got::Payload;
+    return Chunk::Payload;
 }
 
 } // namespace tarv

@@ -44,17 +44,19 @@ private:
 
 // The Tarv stream of an AVI file, its geometry and payloads in order, and the
 // packets of its other streams between them.
-class TarvReader {
+class TarvAviReader {
 public:
     // With `keepGoing`, a file cut short ends at its last whole frame, and
     // chunks that cannot be read are skipped: Loss() names what is missing.
     // Without it, both are errors.
-    explicit TarvReader(const InputSpec& input, bool keepGoing = false);
-    ~TarvReader();
+    explicit TarvAviReader(const InputSpec& input, bool keepGoing = false);
+    ~TarvAviReader();
 
-    enum class Got { End, Payload, Packet };
+    // What Next() read: a chunk of the Tarv stream (its payload), a packet
+    // of another stream, or the end.
+    enum class Chunk { End, Payload, Packet };
     // The next payload, or a packet of another stream in `packet`.
-    Got Next(std::vector<uint8_t>& payload, AVPacket* packet);
+    Chunk Next(std::vector<uint8_t>& payload, AVPacket* packet);
 
     const std::string& Path() const { return m_path; }
     const AVFormatContext* Format() const { return m_avi.Format(); }

@@ -13,9 +13,9 @@
 namespace tarv {
 namespace {
 
-size_t ItemBytes(const Item& item)
+size_t BytesOf(const FrameOrPacket& item)
 {
-    if (item.kind == Item::Kind::Packet)
+    if (item.kind == FrameOrPacket::Kind::Packet)
         return static_cast<size_t>(item.packet->size);
     size_t bytes = 0;
     for (const AVBufferRef* b : item.frame->buf)
@@ -26,8 +26,8 @@ size_t ItemBytes(const Item& item)
 
 } // namespace
 
-LiveSource::LiveSource(std::vector<MediaReader*> readers, size_t maxBytes,
-                       std::vector<int64_t> origins)
+QueuedSource::QueuedSource(std::vector<RecordingReader*> readers, size_t maxBytes,
+                           std::vector<int64_t> origins)
     : m_readers(std::move(readers)), m_maxBytes(maxBytes), m_origins(std::move(origins)),
       m_running(m_readers.size())
 {
@@ -35,30 +35,30 @@ LiveSource::LiveSource(std::vector<MediaReader*> readers, size_t maxBytes,
         m_threads.emplace_back([this, i] { Run(i); });
 }
 
-LiveSource::~LiveSource()
+QueuedSource::~QueuedSource()
 {
     Stop();
     for (std::thread& t : m_threads)
         t.join();
 }
 
-void LiveSource::Stop()
+void QueuedSource::Stop()
 {
     {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
     }
-    for (MediaReader* r : m_readers)
+    for (RecordingReader* r : m_readers)
         r->Stop();
     m_room.notify_all();
 }
 
-int64_t LiveSource::Time(size_t input, const Item& item) const
+int64_t QueuedSource::Time(size_t input, const FrameOrPacket& item) const
 {
     if (m_origins.empty())
         return AV_NOPTS_VALUE;
-    const MediaReader& reader = *m_readers[input];
-    const bool video = item.kind == Item::Kind::Video;
+    const RecordingReader& reader = *m_readers[input];
+    const bool video = item.kind == FrameOrPacket::Kind::Frame;
     const int64_t pts = video ? item.frame->pts : item.packet->pts;
     if (pts == AV_NOPTS_VALUE)
         return AV_NOPTS_VALUE;
@@ -68,10 +68,10 @@ int64_t LiveSource::Time(size_t input, const Item& item) const
     return av_rescale_q(pts, timeBase, AVRational{1, AV_TIME_BASE}) - m_origins[input];
 }
 
-void LiveSource::Run(size_t input)
+void QueuedSource::Run(size_t input)
 {
-    MediaReader& reader = *m_readers[input];
-    Item item;
+    RecordingReader& reader = *m_readers[input];
+    FrameOrPacket item;
     bool failed = false;
     // A jump of an input's clock (a computer that slept) is placed without a
     // gap, so it neither holds that input back until the video catches up
@@ -80,8 +80,8 @@ void LiveSource::Run(size_t input)
     int64_t previous = AV_NOPTS_VALUE, shift = 0;
     try {
         while (reader.Next(item)) {
-            const size_t bytes = ItemBytes(item);
-            const bool video = item.kind == Item::Kind::Video;
+            const size_t bytes = BytesOf(item);
+            const bool video = item.kind == FrameOrPacket::Kind::Frame;
             int64_t time = Time(input, item);
             if (time != AV_NOPTS_VALUE) {
                 if (previous != AV_NOPTS_VALUE && std::llabs(time + shift - previous) > kLongestGap)
@@ -118,7 +118,7 @@ void LiveSource::Run(size_t input)
             }
             queued += bytes;
             m_queue.emplace_back();
-            Item& last = m_queue.back();
+            FrameOrPacket& last = m_queue.back();
             last.kind = item.kind;
             last.input = input;
             m_firstInputQueued += input == 0 ? 1 : 0;
@@ -147,15 +147,17 @@ void LiveSource::Run(size_t input)
     m_ready.notify_all();
 }
 
-void LiveSource::StopEndlessDevices()
+void QueuedSource::StopEndlessDevices()
 {
-    for (MediaReader* r : m_readers)
+    for (RecordingReader* r : m_readers)
         if (r != m_readers[0] && r->Live() && !r->HasEnd())
             r->Stop();
 }
 
-bool LiveSource::Next(Item& item)
+bool QueuedSource::Next(FrameOrPacket& item)
 {
+    if (m_stopCheck && m_stopCheck())
+        Stop();
     std::unique_lock lock(m_mutex);
     // A device may have nothing for a long while: the stop check still runs.
     while (!m_ready.wait_for(lock, std::chrono::milliseconds(100),
@@ -169,8 +171,8 @@ bool LiveSource::Next(Item& item)
         std::rethrow_exception(m_error);
     if (m_queue.empty())
         return false;
-    Item& front = m_queue.front();
-    (front.kind == Item::Kind::Video ? m_videoBytes : m_soundBytes) -= ItemBytes(front);
+    FrameOrPacket& front = m_queue.front();
+    (front.kind == FrameOrPacket::Kind::Frame ? m_videoBytes : m_soundBytes) -= BytesOf(front);
     // Once encoding has reached the video's end (not merely reading, which
     // may run ahead), devices without an end of their own stop: they would
     // go on forever. Files end by themselves.
@@ -187,13 +189,13 @@ bool LiveSource::Next(Item& item)
     return true;
 }
 
-void LiveSource::WaitForEnd()
+void QueuedSource::WaitForEnd()
 {
     std::unique_lock lock(m_mutex);
     m_ready.wait(lock, [&] { return m_running == 0; });
 }
 
-LiveSource::Counts LiveSource::GetCounts() const
+QueuedSource::Counts QueuedSource::GetCounts() const
 {
     std::lock_guard lock(m_mutex);
     return m_counts;

@@ -1,5 +1,6 @@
-// Live capture: a device or source read on a thread of its own, so that it is
-// never kept waiting while frames are encoded, and the keys that end it.
+// Inputs read on threads of their own into a bounded queue, so that a live
+// capture is never kept waiting while frames are encoded; its sound held to
+// its video; and the keys that end it.
 #pragma once
 
 #include "tools/input/reader.h"
@@ -26,20 +27,21 @@ namespace tarv {
 // kept in step with the video as ffmpeg reads inputs: one whose timestamps
 // run more than kSoundLead ahead of the video read waits for it, so a source
 // faster than real time does not pile up sound the video never reaches.
-class LiveSource : public Source {
+class QueuedSource : public Source {
 public:
-    LiveSource(std::vector<MediaReader*> readers, size_t maxBytes,
-               std::vector<int64_t> origins = {});
-    ~LiveSource() override;
-    LiveSource(const LiveSource&) = delete;
-    LiveSource& operator=(const LiveSource&) = delete;
+    QueuedSource(std::vector<RecordingReader*> readers, size_t maxBytes,
+                 std::vector<int64_t> origins = {});
+    ~QueuedSource() override;
+    QueuedSource(const QueuedSource&) = delete;
+    QueuedSource& operator=(const QueuedSource&) = delete;
 
     // Waits for the next item; false once the capture has ended and every
     // queued item is delivered. Rethrows the reading thread's error.
-    bool Next(Item& item) override;
+    bool Next(FrameOrPacket& item) override;
     // Ends the capture; items already queued still come.
     void Stop();
-    // Asked while Next() waits: true ends the capture (Ctrl-C, a key).
+    // Asked at each Next() and while it waits: true ends the capture (Ctrl-C,
+    // a key).
     void SetStopCheck(std::function<bool()> check) { m_stopCheck = std::move(check); }
     // Waits until every reading thread has ended.
     void WaitForEnd();
@@ -60,15 +62,15 @@ private:
     void StopEndlessDevices();
     // The item's time from its input's start in microseconds, or
     // AV_NOPTS_VALUE when it has none or inputs are not kept in step.
-    int64_t Time(size_t input, const Item& item) const;
+    int64_t Time(size_t input, const FrameOrPacket& item) const;
 
-    std::vector<MediaReader*> m_readers;
+    std::vector<RecordingReader*> m_readers;
     const size_t m_maxBytes;
     const std::vector<int64_t> m_origins;
     int64_t m_videoTime = AV_NOPTS_VALUE; // the latest video frame read
     mutable std::mutex m_mutex;
     std::condition_variable m_ready, m_room;
-    std::deque<Item> m_queue;
+    std::deque<FrameOrPacket> m_queue;
     size_t m_videoBytes = 0, m_soundBytes = 0;
     std::function<bool()> m_stopCheck;
     size_t m_running;

@@ -9,12 +9,12 @@
 
 namespace tarv {
 
-int MediaReader::StopRequested(void* reader)
+int RecordingReader::StopRequested(void* reader)
 {
-    return static_cast<MediaReader*>(reader)->m_stop || Interrupted() ? 1 : 0;
+    return static_cast<RecordingReader*>(reader)->m_stop || Interrupted() ? 1 : 0;
 }
 
-MediaReader::MediaReader(const InputSpec& input, bool video) : m_path(input.path)
+RecordingReader::RecordingReader(const InputSpec& input, bool video) : m_path(input.path)
 {
     m_format = OpenInput(input, &StopRequested, this);
     AVFormatContext* context = m_format.get();
@@ -44,16 +44,16 @@ MediaReader::MediaReader(const InputSpec& input, bool video) : m_path(input.path
             av_rescale_q(context->duration, AVRational{1, AV_TIME_BASE}, av_inv_q(m_rate));
 }
 
-MediaReader::~MediaReader() = default;
+RecordingReader::~RecordingReader() = default;
 
-bool MediaReader::Receive(Item& item)
+bool RecordingReader::Receive(FrameOrPacket& item)
 {
     av_frame_unref(item.frame.get());
     if (!m_decoder)
         return false;
     const int r = avcodec_receive_frame(m_decoder.get(), item.frame.get());
     if (r == 0) {
-        item.kind = Item::Kind::Video;
+        item.kind = FrameOrPacket::Kind::Frame;
         item.frame->pts = item.frame->best_effort_timestamp;
         if (m_stopAt != AV_NOPTS_VALUE && item.frame->pts != AV_NOPTS_VALUE &&
             av_compare_ts(item.frame->pts, Stream()->time_base, m_stopAt, m_stopTime) >= 0) {
@@ -70,7 +70,7 @@ bool MediaReader::Receive(Item& item)
     throw ToolError(Where(m_path, m_frames, "damaged frame: " + AvError(r)));
 }
 
-bool MediaReader::PastStop(const AVPacket* packet)
+bool RecordingReader::PastStop(const AVPacket* packet)
 {
     if (m_stopAt == AV_NOPTS_VALUE || packet->pts == AV_NOPTS_VALUE)
         return false;
@@ -88,7 +88,7 @@ bool MediaReader::PastStop(const AVPacket* packet)
     return !first;
 }
 
-bool MediaReader::Next(Item& item)
+bool RecordingReader::Next(FrameOrPacket& item)
 {
     AVPacket* packet = item.packet.get();
     for (;;) {
@@ -122,7 +122,7 @@ bool MediaReader::Next(Item& item)
         } else if (std::find(m_carried.begin(), m_carried.end(), packet->stream_index) !=
                        m_carried.end() &&
                    !PastStop(packet)) {
-            item.kind = Item::Kind::Packet;
+            item.kind = FrameOrPacket::Kind::Packet;
             return true;
         }
     }

@@ -12,9 +12,9 @@
 namespace tarv {
 
 // One thing read: a decoded video frame, or a packet of a carried stream.
-struct Item {
-    enum class Kind { Video, Packet };
-    Kind kind = Kind::Video;
+struct FrameOrPacket {
+    enum class Kind { Frame, Packet };
+    Kind kind = Kind::Frame;
     size_t input = 0; // which of several inputs it came from
     FramePtr frame = NewFrame();
     PacketPtr packet = NewPacket();
@@ -24,18 +24,18 @@ class Source {
 public:
     virtual ~Source() = default;
     // The next item; false at the end. The item's old contents are dropped.
-    virtual bool Next(Item& item) = 0;
+    virtual bool Next(FrameOrPacket& item) = 0;
 };
 
 // The first video stream of any input FFmpeg reads (image sequences, pipes,
 // capture devices), decoded, with the packets of the streams it is told to
 // carry. Without `video`, only those packets: an input of sound.
-class MediaReader : public Source {
+class RecordingReader : public Source {
 public:
-    explicit MediaReader(const InputSpec& input, bool video = true);
-    ~MediaReader() override;
+    explicit RecordingReader(const InputSpec& input, bool video = true);
+    ~RecordingReader() override;
 
-    bool Next(Item& item) override;
+    bool Next(FrameOrPacket& item) override;
     // Packets of these streams come with the frames.
     void Carry(std::vector<int> streams) { m_carried = m_pending = std::move(streams); }
     // Ends reading from any thread: a read that waits gives up, and Next()
@@ -62,7 +62,7 @@ public:
 
 private:
     static int StopRequested(void* reader);
-    bool Receive(Item& item);
+    bool Receive(FrameOrPacket& item);
     // Whether a packet of a carried stream is to be left out: any past the
     // end but the first, which places sound up to the end.
     bool PastStop(const AVPacket* packet);

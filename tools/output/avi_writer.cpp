@@ -4,8 +4,8 @@
 
 namespace tarv {
 
-AviWriter::AviWriter(const std::string& path, const std::string& name, Variant v, int width,
-                     int height, AVRational rate, std::vector<AudioTracks*> audio)
+TarvAviWriter::TarvAviWriter(const std::string& path, const std::string& name, Variant v, int width,
+                             int height, AVRational rate, std::vector<AudioTracks*> audio)
     : m_name(name), m_audio(std::move(audio)), m_packet(NewPacket()), m_rate(rate)
 {
     m_format = NewOutput(name, path, av_guess_format("avi", nullptr, nullptr));
@@ -27,9 +27,9 @@ AviWriter::AviWriter(const std::string& path, const std::string& name, Variant v
     StartOutput(m_format.get(), name, path);
 }
 
-AviWriter::~AviWriter() = default;
+TarvAviWriter::~TarvAviWriter() = default;
 
-void AviWriter::Write(const std::vector<uint8_t>& payload)
+void TarvAviWriter::Write(const std::vector<uint8_t>& payload)
 {
     AVPacket* p = m_packet.get();
     av_packet_unref(p);
@@ -45,7 +45,7 @@ void AviWriter::Write(const std::vector<uint8_t>& payload)
     m_bytes += static_cast<int64_t>(payload.size());
 }
 
-void AviWriter::Finish()
+void TarvAviWriter::Finish()
 {
     for (AudioTracks* tracks : m_audio)
         tracks->Finish(m_format.get(), m_name);

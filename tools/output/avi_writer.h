@@ -12,13 +12,13 @@
 
 namespace tarv {
 
-class AviWriter {
+class TarvAviWriter {
 public:
     // Bytes go to `path`; messages name `name`, the file the user asked for.
     // `audio` holds the tracks of each input, in order.
-    AviWriter(const std::string& path, const std::string& name, Variant v, int width, int height,
-              AVRational rate, std::vector<AudioTracks*> audio);
-    ~AviWriter();
+    TarvAviWriter(const std::string& path, const std::string& name, Variant v, int width,
+                  int height, AVRational rate, std::vector<AudioTracks*> audio);
+    ~TarvAviWriter();
     void Write(const std::vector<uint8_t>& payload);
     // A packet of a stream input `input`'s tracks carry.
     void WriteAudio(size_t input, AVPacket* packet)

@@ -101,9 +101,9 @@ const AVOutputFormat* OutputFormat(const std::string& name, const OutputChoice& 
     return format;
 }
 
-VideoWriter::VideoWriter(const std::string& path, const std::string& name,
-                         const OutputChoice& choice, AVPixelFormat source, int width, int height,
-                         AVRational rate, AudioTracks& audio)
+RecordingWriter::RecordingWriter(const std::string& path, const std::string& name,
+                                 const OutputChoice& choice, AVPixelFormat source, int width,
+                                 int height, AVRational rate, AudioTracks& audio)
     : m_path(name), m_audio(audio), m_packet(NewPacket())
 {
     const AVOutputFormat* format = OutputFormat(name, choice);
@@ -205,18 +205,18 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& name,
     av_dict_free(&muxerOptions);
 }
 
-VideoWriter::~VideoWriter()
+RecordingWriter::~RecordingWriter()
 {
     sws_freeContext(m_sws);
 }
 
-std::string VideoWriter::Description() const
+std::string RecordingWriter::Description() const
 {
     return std::string(m_format->oformat->name) + ", " + m_encoder->codec->name + ", " +
            PixelFormatName(m_encoder->pix_fmt);
 }
 
-void VideoWriter::Drain(bool flush)
+void RecordingWriter::Drain(bool flush)
 {
     for (;;) {
         const int r = avcodec_receive_packet(m_encoder.get(), m_packet.get());
@@ -229,7 +229,7 @@ void VideoWriter::Drain(bool flush)
     }
 }
 
-void VideoWriter::Write(const AVFrame* frame)
+void RecordingWriter::Write(const AVFrame* frame)
 {
     const AVFrame* out = frame;
     if (m_sws != nullptr) {
@@ -251,7 +251,7 @@ void VideoWriter::Write(const AVFrame* frame)
     ++m_frames;
 }
 
-void VideoWriter::Finish()
+void RecordingWriter::Finish()
 {
     const int r = avcodec_send_frame(m_encoder.get(), nullptr);
     if (r < 0 && r != AVERROR_EOF)

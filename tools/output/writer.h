@@ -30,13 +30,14 @@ const AVOutputFormat* OutputFormat(const std::string& name, const OutputChoice& 
 
 // Frames encoded and muxed into any output FFmpeg writes, with the sound
 // its audio tracks copy.
-class VideoWriter {
+class RecordingWriter {
 public:
     // Bytes go to `path`; `name`, the file the user asked for, decides the
     // format unless the choice names one, and appears in messages.
-    VideoWriter(const std::string& path, const std::string& name, const OutputChoice& choice,
-                AVPixelFormat source, int width, int height, AVRational rate, AudioTracks& audio);
-    ~VideoWriter();
+    RecordingWriter(const std::string& path, const std::string& name, const OutputChoice& choice,
+                    AVPixelFormat source, int width, int height, AVRational rate,
+                    AudioTracks& audio);
+    ~RecordingWriter();
     // Why the output's pixel format loses something, or empty.
     const std::string& Loss() const { return m_loss; }
     std::string Description() const;

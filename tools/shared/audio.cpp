@@ -351,7 +351,7 @@ StreamPlan PlanStreams(const std::string& file, const AVFormatContext* input, in
         const bool placeable = PcmSampleBytes(par) > 0 || late < kLateSeconds;
         const bool decodable = decode && avcodec_find_decoder(par->codec_id) != nullptr;
         if (copies && (placeable || !decodable)) {
-            plan.audio.push_back({index, AudioWay::Copy});
+            plan.audio.push_back({index, AudioCoding::Copy});
             if (!placeable) {
                 char text[64];
                 std::snprintf(text, sizeof text, "%.3f s", late);
@@ -362,7 +362,7 @@ StreamPlan PlanStreams(const std::string& file, const AVFormatContext* input, in
         }
         if (!decode && avcodec_find_decoder(par->codec_id) != nullptr)
             if (const AVCodec* c = LosslessEncoder(file, s, output)) {
-                plan.audio.push_back({index, AudioWay::Recode, c->id});
+                plan.audio.push_back({index, AudioCoding::Recode, c->id});
                 plan.notes.push_back(file + ": " + StreamName(s) + " is coded as " + c->name +
                                      ", exactly: " + container + " cannot hold " +
                                      avcodec_get_name(par->codec_id));
@@ -374,7 +374,7 @@ StreamPlan PlanStreams(const std::string& file, const AVFormatContext* input, in
                               ": .mkv, .nut or .mov keep it");
             continue;
         }
-        plan.audio.push_back({index, AudioWay::Pcm});
+        plan.audio.push_back({index, AudioCoding::Pcm});
         plan.notes.push_back(
             file + ": " + StreamName(s) + " is decoded to PCM, exactly: " +
             (copies ? "it starts late, and AVI places only PCM"
@@ -501,7 +501,7 @@ void PcmDecoder::Decode(const AVPacket* packet, const std::function<void(AVFrame
 
 struct AudioTracks::Track {
     const AVStream* input;
-    AudioWay way;
+    AudioCoding coding;
     int output = -1;
     std::unique_ptr<PcmDecoder> decoder; // Pcm: the input's decoder
     std::unique_ptr<Recoder> recoder;    // Recode
@@ -522,12 +522,12 @@ AudioTracks::AudioTracks(const std::string& file, const AVFormatContext* input,
     for (const AudioPlan& p : plan.audio) {
         auto t = std::make_unique<Track>();
         t->input = input->streams[p.stream];
-        t->way = p.way;
+        t->coding = p.coding;
         t->rate = t->input->codecpar->sample_rate;
-        if (p.way == AudioWay::Copy) {
+        if (p.coding == AudioCoding::Copy) {
             t->sampleBytes = t->rate > 0 ? PcmSampleBytes(t->input->codecpar) : 0;
             t->silence = SilenceByte(t->input->codecpar->codec_id);
-        } else if (p.way == AudioWay::Recode) {
+        } else if (p.coding == AudioCoding::Recode) {
             t->recoder = std::make_unique<Recoder>(file, t->input, p.codec);
         } else {
             t->decoder = std::make_unique<PcmDecoder>(file, t->input);
@@ -567,7 +567,7 @@ void AudioTracks::AddTo(AVFormatContext* output)
         AVStream* s = avformat_new_stream(output, nullptr);
         if (s == nullptr)
             throw std::bad_alloc();
-        const int r = t->way == AudioWay::Copy
+        const int r = t->coding == AudioCoding::Copy
                           ? avcodec_parameters_copy(s->codecpar, t->input->codecpar)
                           : avcodec_parameters_from_context(
                                 s->codecpar, t->recoder ? t->recoder->Encoder() : t->encoder.get());
@@ -699,14 +699,14 @@ void AudioTracks::Write(AVFormatContext* output, const std::string& name, AVPack
         av_packet_unref(packet);
         return;
     }
-    if (t.way == AudioWay::Copy && t.placer) {
+    if (t.coding == AudioCoding::Copy && t.placer) {
         const auto placed = Place(t, packet->pts, packet->size / t.sampleBytes);
         WritePcm(output, name, t, placed.position - placed.silence, nullptr, placed.silence);
         WritePcm(output, name, t, placed.position, packet->data, placed.keep);
         av_packet_unref(packet);
         return;
     }
-    if (t.way == AudioWay::Copy) {
+    if (t.coding == AudioCoding::Copy) {
         // Compressed packets are kept whole, up to the end.
         if (m_end != AV_NOPTS_VALUE && packet->pts != AV_NOPTS_VALUE &&
             packet->pts >= av_rescale_q(m_end, m_timeBase, tb)) {
@@ -759,7 +759,7 @@ void AudioTracks::Finish(AVFormatContext* output, const std::string& name)
             t->recoder->Recode(nullptr, [&](AVPacket* p) {
                 Send(output, name, *t, p, AVRational{1, t->rate});
             });
-        if (t->way != AudioWay::Pcm)
+        if (t->coding != AudioCoding::Pcm)
             continue;
         Decode(output, name, *t, nullptr);
         Encode(output, name, *t, nullptr);

@@ -29,13 +29,14 @@ struct AudioChoice {
     int only = 0;      // --audio N: the Nth audio stream (from 1), 0 for all
 };
 
-// Recode: decoded and coded again, exactly, in a lossless codec the output
-// holds (ALAC or FLAC), for an output that cannot hold the stream's own.
-enum class AudioWay { Copy, Pcm, Recode };
+// How a carried stream is coded in the output: its packets copied, decoded
+// to PCM, or (Recode) decoded and coded again, exactly, in a lossless codec
+// the output holds (ALAC or FLAC), for an output that cannot hold its own.
+enum class AudioCoding { Copy, Pcm, Recode };
 
 struct AudioPlan {
     int stream; // the input's stream index
-    AudioWay way;
+    AudioCoding coding;
     AVCodecID codec = AV_CODEC_ID_NONE; // Recode: the lossless codec
 };
 
