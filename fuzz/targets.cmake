@@ -1,5 +1,5 @@
 # The fuzz targets' bodies, as the static library tarv_fuzz_targets: the fuzz
-# programs (fuzz/CMakeLists.txt) and the replay test (tests/) both link it.
+# programs and the replay test of the native suite (tests/) both link it.
 #
 # Both codec libraries live in one program here, so each library's driver
 # sources are compiled a second time with their global names prefixed

@@ -19,10 +19,6 @@ add_custom_target(tarv_man_page ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/tarv.1.g
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tarv.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
         COMPONENT tool)
 
-if(TARV_BUILD_TESTS)
-    add_subdirectory(${PROJECT_SOURCE_DIR}/tests/packaging ${CMAKE_BINARY_DIR}/tests/packaging)
-endif()
-
 if(NOT CMAKE_BUILD_TYPE STREQUAL "Release" OR TARV_SANITIZE OR NOT TARGET gsttarv
    OR NOT TARGET tarv_vlc)
     message(STATUS "The Debian packages come from a release build with the GStreamer plugin "
@@ -152,23 +148,3 @@ add_custom_target(deb_packages
                   COMMAND ${CMAKE_COMMAND} -E rm -rf ${tarv_deb_dir}/_CPack_Packages
                   VERBATIM USES_TERMINAL)
 add_dependencies(deb_packages tarv gsttarv tarv_vlc tarv_man_page tarv_deb_changelog)
-
-# The packages preset: lintian on the packages, and the packages installed,
-# used and purged in a fresh Debian 12 (debootstrap, as root, from the
-# machine's mirror).
-option(TARV_PACKAGE_TESTS "Test the Debian packages in a fresh Debian 12 chroot (root)" OFF)
-if(TARV_PACKAGE_TESTS)
-    if(NOT TARV_BUILD_TESTS)
-        message(FATAL_ERROR "TARV_PACKAGE_TESTS registers a test: it needs TARV_BUILD_TESTS")
-    endif()
-    add_test(NAME debian_packages_clean_system
-             COMMAND sh ${PROJECT_SOURCE_DIR}/tests/packaging/clean_system_test.sh ${tarv_deb_dir}
-                     ${CMAKE_BINARY_DIR}/tests/packaging/clean-system)
-    # lintian's errors and warnings. What it only notes is accepted: the .comment
-    # section CPack's strip leaves, FORTIFY_SOURCE (the build's flags are the
-    # project's own), and "mor" in the tool's machine code taken for a misspelling.
-    add_test(NAME debian_packages_lintian
-             COMMAND sh -c "lintian --fail-on error,warning \"$0\"/*.deb" ${tarv_deb_dir})
-    set_tests_properties(debian_packages_clean_system debian_packages_lintian PROPERTIES
-                         LABELS packages TIMEOUT 1800)
-endif()

@@ -58,7 +58,7 @@ rgb24 32x24 24
 rgb24 33x17 24
 TABLE
 
-if ! bash "$(dirname "$0")/../../fuzz/run.sh" "$fuzzer" "$seconds" fuzz seeds >logs/fuzz 2>&1; then
+if ! bash "$(dirname "$0")/../fuzz/run.sh" "$fuzzer" "$seconds" fuzz seeds >logs/fuzz 2>&1; then
     fail "the fuzzer found a fault (inputs in $PWD/fuzz/artifacts): $(grep -m 5 -E 'ERROR|SUMMARY|runtime error' logs/fuzz | tr '\n' ' ')"
 fi
 grep -E '^(#[0-9]+ +DONE|Done [0-9]+ runs)' logs/fuzz

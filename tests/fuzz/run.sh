@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs one fuzz program for a bounded time:
-#   fuzz/run.sh FUZZER SECONDS WORK [CORPUS...]
+#   tests/fuzz/run.sh FUZZER SECONDS WORK [CORPUS...]
 # WORK/corpus collects what the run finds (kept for the next run) and
 # WORK/artifacts any input that crashed it; the CORPUS folders (seeds, saved
 # regressions) are read only, and those missing are skipped. Exits non-zero
