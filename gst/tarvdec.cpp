@@ -8,8 +8,8 @@
 // streaming thread itself.
 #include "gst/avi_header.h"
 #include "gst/picture.h"
-#include "tools/shared/pipeline.h"
 #include "variants/frame_coder.h"
+#include "variants/ordered_workers.h"
 #include "variants/registry.h"
 
 #include <gst/gst.h>

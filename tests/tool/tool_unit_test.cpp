@@ -6,8 +6,8 @@
 #include "tools/output/output_file.h"
 #include "tools/shared/audio.h"
 #include "tools/shared/packing.h"
-#include "tools/shared/pipeline.h"
 #include "tools/shared/timing.h"
+#include "variants/ordered_workers.h"
 
 #include <gtest/gtest.h>
 

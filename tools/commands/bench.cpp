@@ -4,7 +4,7 @@
 #include "tools/input/reader.h"
 #include "tools/shared/clip.h"
 #include "tools/shared/packing.h"
-#include "tools/shared/pipeline.h"
+#include "variants/ordered_workers.h"
 
 #include <chrono>
 #include <cstdio>

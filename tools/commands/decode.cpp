@@ -3,8 +3,8 @@
 #include "tools/input/avi_reader.h"
 #include "tools/output/output_file.h"
 #include "tools/shared/packing.h"
-#include "tools/shared/pipeline.h"
 #include "tools/shared/progress.h"
+#include "variants/ordered_workers.h"
 
 #include <cstdio>
 #include <optional>

@@ -1,4 +1,5 @@
-// Frames worked on by several threads and handed back in their order.
+// Items worked on by several threads and handed back in their order: the loop
+// every command of the tool runs.
 //
 // The caller fills a slot, submits it, and takes finished slots back oldest
 // first; each worker thread runs `work(worker, slot)` with its own index, so
