@@ -67,7 +67,8 @@ public:
     }
 
     // Waits for the oldest submitted slot; only while !Empty(). Rethrows what
-    // its work threw. The slot stays the caller's until Pop().
+    // its work threw, once: a second call returns the slot as the work left
+    // it. The slot stays the caller's until Pop().
     Slot& Front()
     {
         Entry& e = m_slots[m_taken % m_slots.size()];

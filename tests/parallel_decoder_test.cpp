@@ -1,5 +1,6 @@
-// Decoded frames into top-down pictures: the one copy the tool and the players
-// make, and the frame-parallel decoder that does it on its workers.
+// The frame-parallel decoder and its parts: items worked on by several threads
+// and handed back in order, and the one copy of a decoded frame into a
+// top-down picture that the tool and the players make.
 #include "tests/support/bytes.h"
 #include "tests/support/expect.h"
 #include "tests/support/frames.h"
@@ -8,7 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <numeric>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -20,6 +24,64 @@ using tarv_test::Bytes;
 using tarv_test::kFill;
 
 constexpr uint8_t F = kFill; // a byte the copy must leave alone
+
+TEST(OrderedWorkers, HandsBackEveryItemInOrderWhateverTheThreads)
+{
+    for (const int threads : {0, 1, 2, 5}) {
+        std::atomic<int> badWorker{0};
+        tarv::OrderedWorkers<std::pair<int, int>> workers(threads, [&](int w, auto& s) {
+            if (w < 0 || w >= std::max(threads, 1))
+                ++badWorker;
+            // Uneven work, so later items often finish first.
+            volatile int spin = 0;
+            for (int i = 0; i < (s.first % 7) * 20000; ++i)
+                spin = spin + 1;
+            s.second = s.first * 3;
+        });
+        std::vector<int> got;
+        auto take = [&] {
+            const auto& s = workers.Front();
+            EXPECT_EQ(s.second, s.first * 3);
+            got.push_back(s.first);
+            workers.Pop();
+        };
+        for (int i = 0; i < 200; ++i) {
+            if (workers.Full())
+                take();
+            workers.Back() = {i, -1};
+            workers.Submit();
+        }
+        while (!workers.Empty())
+            take();
+        ASSERT_EQ(got.size(), 200u);
+        for (int i = 0; i < 200; ++i)
+            ASSERT_EQ(got[static_cast<size_t>(i)], i) << threads << " threads";
+        EXPECT_EQ(badWorker, 0);
+    }
+}
+
+TEST(OrderedWorkers, AFailedItemRethrowsAtItsTurn)
+{
+    tarv::OrderedWorkers<int> workers(2, [](int, int& s) {
+        if (s == 3)
+            throw std::runtime_error("item 3");
+    });
+    for (int i = 0; i < 4; ++i) {
+        workers.Back() = i;
+        workers.Submit();
+    }
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(workers.Front(), i);
+        workers.Pop();
+    }
+    EXPECT_THROW(workers.Front(), std::runtime_error);
+    // Once: then the item is handed over as its work left it.
+    EXPECT_EQ(workers.Front(), 3);
+    workers.Pop();
+    workers.Back() = 4;
+    workers.Submit();
+    // Destruction with submitted work left must not hang or crash.
+}
 
 // Packed rows in, picture rows out, padding of either as given.
 TEST(PackedToPicture, FlipsTurnsRoundAndCompletesTheLastPixelPair)
