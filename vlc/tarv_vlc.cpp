@@ -6,7 +6,9 @@
 // straight into pictures taken from VLC on its decoder thread, and go to VLC
 // in their order with decoder_QueueVideo, which VLC 3 lets a decoder call for
 // a block after the block's own call: a frame goes once the engine is full,
-// or as soon as it is done, and a null block (a drain) hands back all.
+// or as soon as it is done, and a null block (a drain) hands back all. Where
+// decoding is slower than the stream (1080p RGB on two processors), frames
+// that could not be shown in time are skipped, so that the others are.
 //
 // VLC calls this module through C function pointers: nothing may throw out of
 // them, so every call into the codec is guarded here.
@@ -68,10 +70,11 @@ struct ReleasePicture {
 };
 
 // A frame in flight: the block that holds its payload and the picture it
-// decodes into, both let go whatever becomes of the frame.
+// decodes into, both let go whatever becomes of the frame, and when it went in.
 struct InFlight {
     std::unique_ptr<block_t, ReleaseBlock> block;
     std::unique_ptr<picture_t, ReleasePicture> picture;
+    vlc_tick_t submitted = 0;
 };
 using Engine = tarv::ParallelDecoder<InFlight>;
 
@@ -81,6 +84,8 @@ struct decoder_sys_t {
     tarv::Variant variant;
     int width, height;
     std::unique_ptr<Engine> engine;
+    bool skipLate;      // VLC's skip-frames: frames that would come too late may be skipped
+    vlc_tick_t latency; // how long a frame takes from its block to VLC, slow ones kept longest
 };
 
 namespace {
@@ -104,6 +109,11 @@ void QueueOldest(decoder_t* dec)
     InFlight frame = std::move(oldest.tag);
     const bool decoded = oldest.decoded;
     engine.Pop();
+    // Up at once, down slowly: a frame that was let through late cost as much
+    // as one skipped, and shown nothing.
+    vlc_tick_t& latency = dec->p_sys->latency;
+    const vlc_tick_t took = mdate() - frame.submitted;
+    latency = took > latency ? took : latency + (took - latency) / 8;
     if (decoded)
         decoder_QueueVideo(dec, frame.picture.release());
     else
@@ -119,12 +129,32 @@ void QueueDone(decoder_t* dec, bool all)
         QueueOldest(dec);
 }
 
+// True when the block's picture could not reach the screen in time. Such a
+// frame is not decoded at all, as VLC's own decoders do: when decoding is
+// slower than the stream, the frames after it then come in time, rather than
+// every frame from there on coming late.
+bool TooLate(decoder_t* dec, vlc_tick_t date)
+{
+    const decoder_sys_t& sys = *dec->p_sys;
+    if (!sys.skipLate || !dec->b_frame_drop_allowed || date == VLC_TICK_INVALID)
+        return false;
+    const vlc_tick_t shown = decoder_GetDisplayDate(dec, date);
+    // A quarter more: how long a frame takes varies from frame to frame.
+    return shown != VLC_TICK_INVALID && shown < mdate() + sys.latency + sys.latency / 4;
+}
+
 // The block to a worker, with a picture of VLC's to decode into.
 void Submit(decoder_t* dec, std::unique_ptr<block_t, ReleaseBlock> block)
 {
     // An empty block stands for the previous frame, which stays on screen.
     if (block->i_buffer == 0)
         return;
+    // VLC's AVI demuxer dates video blocks by their decoding time alone.
+    const vlc_tick_t date = block->i_pts != VLC_TICK_INVALID ? block->i_pts : block->i_dts;
+    if (TooLate(dec, date)) {
+        msg_Dbg(dec, "frame skipped: it cannot be shown in time");
+        return;
+    }
     const decoder_sys_t& sys = *dec->p_sys;
     Engine& engine = *sys.engine;
     if (engine.Full())
@@ -141,14 +171,14 @@ void Submit(decoder_t* dec, std::unique_ptr<block_t, ReleaseBlock> block)
                 plane.i_lines, plane.i_pitch, sys.width, sys.height);
         return;
     }
-    picture->date = block->i_pts != VLC_TICK_INVALID ? block->i_pts : block->i_dts;
+    picture->date = date;
     picture->b_progressive = true;
     Engine::Frame& frame = engine.Back();
     frame.payload = block->p_buffer;
     frame.size = block->i_buffer;
     frame.pixels = plane.p_pixels;
     frame.stride = static_cast<size_t>(plane.i_pitch);
-    frame.tag = {std::move(block), std::move(picture)};
+    frame.tag = {std::move(block), std::move(picture), mdate()};
     engine.Submit();
 }
 
@@ -198,7 +228,8 @@ int Open(vlc_object_t* obj)
     }
     const int width = static_cast<int>(in.i_width), height = static_cast<int>(in.i_height);
     const int threads = std::clamp(static_cast<int>(vlc_GetCPUCount()), 1, kMaxThreads);
-    auto* sys = new (std::nothrow) decoder_sys_t{stream->variant, width, height, {}};
+    auto* sys = new (std::nothrow)
+        decoder_sys_t{stream->variant, width, height, {}, var_InheritBool(dec, "skip-frames"), 0};
     if (sys == nullptr)
         return VLC_ENOMEM;
     try {
