@@ -1,11 +1,10 @@
 // The players' own code under the fuzzer: the AVI reader of the GStreamer
-// element, and the paths by which the element and the VLC module turn a
-// payload into a picture.
+// element, and the path by which the element, the VLC module and the tool
+// turn a payload into a picture.
 #include "fuzz/harness.h"
 #include "fuzz/targets.h"
 #include "gst/avi_header.h"
-#include "gst/picture.h"
-#include "vlc/picture.h"
+#include "variants/parallel_decoder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,10 +15,13 @@ namespace tarv_fuzz {
 namespace {
 
 // The picture a payload layout asks for: byte 0 bit 0 the variant (0 RGB24,
-// 1 YUY2), bits 1-3 bytes added to the shortest row pitch; bytes 1 and 2 the
-// width and height less one, modulo 64; then the payload.
+// 1 YUY2), bits 1-3 bytes added to the shortest row pitch, bit 4 the pixel
+// order (0 the codec's, as tarvdec and the tool have it; 1 R,G,B, as the VLC
+// module has it); bytes 1 and 2 the width and height less one, modulo 64;
+// then the payload.
 struct PictureInput {
     tarv::Variant variant;
+    tarv::FrameLayout layout;
     int width, height;
     size_t extra;
     std::span<const uint8_t> payload;
@@ -31,6 +33,7 @@ PictureInput ReadPictureInput(Reader& reader)
     PictureInput in{};
     in.variant = DriverFor(form & 1).variant.variant;
     in.extra = (form >> 1) & 7u;
+    in.layout = (form & 0x10) != 0 ? tarv::FrameLayout::RgbPicture : tarv::FrameLayout::Picture;
     in.width = 1 + reader.U8() % 64;
     in.height = 1 + reader.U8() % 64;
     in.payload = reader.Rest();
@@ -64,7 +67,7 @@ int AviHeader(const uint8_t* data, size_t size)
     return 0;
 }
 
-int GstPayload(const uint8_t* data, size_t size)
+int PicturePayload(const uint8_t* data, size_t size)
 {
     const std::vector<uint8_t> input(data, data + size);
     Reader reader(input);
@@ -72,56 +75,39 @@ int GstPayload(const uint8_t* data, size_t size)
     const Block payload(in.payload.size());
     std::copy(in.payload.begin(), in.payload.end(), payload.data());
 
-    // As tarvdec's workers have it: a scratch frame, and a picture whose rows
-    // hold at least OutputRowBytes(); YUY2 at that pitch decodes in place.
-    const size_t stride = tarv_gst::OutputRowBytes(in.variant, in.width) + in.extra;
+    // Rows of at least the picture's bytes: YUY2 at the packed row's pitch
+    // decodes in place, and a row too short for a whole last pixel pair gets
+    // none. One thread: the decoding players and the tool do with each frame.
+    const size_t least = tarv::PictureRowBytes(in.variant, in.width);
+    const size_t stride = least + in.extra;
+    const size_t meaningful =
+        std::max(least, std::min(stride, tarv::TopDownRowBytes(in.variant, in.width)));
     const auto rows = static_cast<size_t>(in.height);
-    tarv::FrameDecoder decoder(in.variant, in.width, in.height);
-    const Block scratch(tarv::FrameBytes(in.variant, in.width, in.height));
+    tarv::ParallelDecoder<int> decoder(in.variant, in.width, in.height, 1, in.layout);
+    const auto decode = [&](const Block& picture) {
+        auto& frame = decoder.Back();
+        frame.payload = payload.data();
+        frame.size = payload.size();
+        frame.pixels = picture.data();
+        frame.stride = stride;
+        decoder.Submit();
+        const bool decoded = decoder.Front().decoded;
+        decoder.Pop();
+        return decoded;
+    };
     const Block picture(stride * rows);
-    if (!tarv_gst::DecodePicture(decoder, in.variant, in.width, in.height, payload.data(),
-                                 payload.size(), scratch.data(), picture.data(), stride))
+    if (!decode(picture))
         return 0;
-    const size_t meaningful = tarv_gst::OutputRowBytes(in.variant, in.width);
     for (size_t y = 0; y < rows; ++y)
         CheckInitialised(picture.data() + y * stride, meaningful);
 
     // The same decoder gives the same picture again: nothing of the frame
     // before leaks into the next.
     const Block again(stride * rows);
-    Check(tarv_gst::DecodePicture(decoder, in.variant, in.width, in.height, payload.data(),
-                                  payload.size(), scratch.data(), again.data(), stride),
-          "a payload decodes once and not twice");
+    Check(decode(again), "a payload decodes once and not twice");
     for (size_t y = 0; y < rows; ++y)
         Check(std::memcmp(picture.data() + y * stride, again.data() + y * stride, meaningful) == 0,
               "a payload decodes to two pictures");
-    return 0;
-}
-
-int VlcPayload(const uint8_t* data, size_t size)
-{
-    const std::vector<uint8_t> input(data, data + size);
-    Reader reader(input);
-    const PictureInput in = ReadPictureInput(reader);
-    // The module shows nothing new for an empty block.
-    if (in.payload.empty())
-        return 0;
-    const Block payload(in.payload.size());
-    std::copy(in.payload.begin(), in.payload.end(), payload.data());
-
-    // As the module has it: the packed frame first, then a picture from VLC
-    // whose rows are at least the picture's bytes.
-    tarv::FrameDecoder decoder(in.variant, in.width, in.height);
-    const Block frame(tarv::FrameBytes(in.variant, in.width, in.height));
-    if (!decoder.Decode(payload.data(), payload.size(), frame.data()))
-        return 0;
-    const size_t bytes = tarv::PictureRowBytes(in.variant, in.width);
-    const size_t pitch = bytes + in.extra;
-    const auto rows = static_cast<size_t>(in.height);
-    const Block picture(pitch * rows);
-    tarv_vlc::CopyPicture(in.variant, in.width, in.height, frame.data(), picture.data(), pitch);
-    for (size_t y = 0; y < rows; ++y)
-        CheckInitialised(picture.data() + y * pitch, bytes);
     return 0;
 }
 

@@ -9,6 +9,7 @@
 #include <array>
 #include <initializer_list>
 #include <string>
+#include <utility>
 
 namespace tarv_fuzz {
 
@@ -118,22 +119,27 @@ void FrameSeeds(std::vector<Seed>& seeds)
     }
 }
 
-// Payloads as the players' targets take them: the variant and a row pitch of
-// a few more bytes than the shortest (tarvdec's scratch path) or none.
-void PlayerSeeds(std::vector<Seed>& seeds)
+// Payloads as the picture target takes them: the variant, and a row pitch of
+// the shortest (no room for a whole last YUY2 pixel pair), of the packed row
+// (YUY2 decoded in place) or a few bytes more in R,G,B order.
+void PictureSeeds(std::vector<Seed>& seeds)
 {
     for (unsigned variant = 0; variant < 2; ++variant) {
         const Driver& driver = DriverFor(variant);
         uint32_t seed = 40;
         for (const Size s : kSizes) {
             const Bytes payload = CompressedFrame(driver, s, seed++);
-            for (const unsigned extra : {0u, 3u}) {
-                Bytes input = {static_cast<uint8_t>(variant | extra << 1),
-                               static_cast<uint8_t>(s.w - 1), static_cast<uint8_t>(s.h - 1)};
+            const size_t packed = tarv::RowBytes(driver.variant.variant, s.w) -
+                                  tarv::PictureRowBytes(driver.variant.variant, s.w);
+            std::vector<std::pair<unsigned, const char*>> forms = {{0u, ""},
+                                                                   {3u << 1 | 0x10, "-rgb"}};
+            if (packed != 0) // else the shortest row is the packed one
+                forms.emplace_back(static_cast<unsigned>(packed) << 1, "-packed");
+            for (const auto& [form, suffix] : forms) {
+                Bytes input = {static_cast<uint8_t>(variant | form), static_cast<uint8_t>(s.w - 1),
+                               static_cast<uint8_t>(s.h - 1)};
                 input.insert(input.end(), payload.begin(), payload.end());
-                const std::string name = Name(driver, s, extra != 0 ? "-pitch" : "");
-                seeds.push_back(Seed{"fuzz_gst_payload", name, input});
-                seeds.push_back(Seed{"fuzz_vlc_payload", name, input});
+                seeds.push_back(Seed{"fuzz_picture", Name(driver, s, suffix), input});
             }
         }
     }
@@ -343,7 +349,7 @@ std::vector<Seed> MakeSeeds()
     RangeDecoderSeeds(seeds);
     FrameSeeds(seeds);
     MessageSeeds(seeds);
-    PlayerSeeds(seeds);
+    PictureSeeds(seeds);
     AviSeeds(seeds);
     return seeds;
 }

@@ -30,8 +30,7 @@ tarv_fuzz_driver(tarvy tarv_yuy2)
 add_library(tarv_fuzz_targets STATIC
             ${PROJECT_SOURCE_DIR}/fuzz/targets.cpp ${PROJECT_SOURCE_DIR}/fuzz/messages.cpp
             ${PROJECT_SOURCE_DIR}/fuzz/players.cpp ${PROJECT_SOURCE_DIR}/fuzz/seeds.cpp
-            ${PROJECT_SOURCE_DIR}/fuzz/harness.cpp ${PROJECT_SOURCE_DIR}/gst/avi_header.cpp
-            ${PROJECT_SOURCE_DIR}/gst/picture.cpp ${PROJECT_SOURCE_DIR}/vlc/picture.cpp)
+            ${PROJECT_SOURCE_DIR}/fuzz/harness.cpp ${PROJECT_SOURCE_DIR}/gst/avi_header.cpp)
 target_include_directories(tarv_fuzz_targets PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(tarv_fuzz_targets PUBLIC tarv_test_support tarv_fuzz_tarvr tarv_fuzz_tarvy
                                         PRIVATE tarv_variants tarv_reference tarv_warnings)

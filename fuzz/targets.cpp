@@ -214,8 +214,7 @@ std::span<const TargetEntry> AllTargets()
     static constexpr TargetEntry kTargets[] = {
         {"fuzz_range_decoder", RangeDecoder}, {"fuzz_decompress", Decompress},
         {"fuzz_messages", Messages},          {"fuzz_roundtrip", Roundtrip},
-        {"fuzz_avi_header", AviHeader},       {"fuzz_gst_payload", GstPayload},
-        {"fuzz_vlc_payload", VlcPayload},
+        {"fuzz_avi_header", AviHeader},       {"fuzz_picture", PicturePayload},
     };
     return kTargets;
 }

@@ -32,11 +32,10 @@ int Roundtrip(const uint8_t* data, size_t size);
 // frame chunks of every stream choice. Input: an AVI file.
 int AviHeader(const uint8_t* data, size_t size);
 
-// A payload into a picture, as the GStreamer element (gst/picture.h) and the
-// VLC module (vlc/picture.h) do it. Input: variant and row pitch, width,
-// height, then the payload.
-int GstPayload(const uint8_t* data, size_t size);
-int VlcPayload(const uint8_t* data, size_t size);
+// A payload into a picture, as the GStreamer element, the VLC module and the
+// tool decode it (variants/parallel_decoder.h). Input: variant, row pitch and
+// pixel order, width, height, then the payload.
+int PicturePayload(const uint8_t* data, size_t size);
 
 struct TargetEntry {
     const char* name; // the fuzz program's name, and its corpus folders'

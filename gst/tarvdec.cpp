@@ -2,14 +2,12 @@
 // on the plain frame interface (variants/frame_coder.h).
 //
 // Every frame is a key frame and decodes alone, so with threads > 1 frames go
-// to worker threads, one codec object each, and come back in their order; the
-// streaming thread maps buffers and finishes frames, since the base class
-// wants those under its stream lock. With one thread, frames decode on the
-// streaming thread itself.
+// to worker threads, one codec object each, and come back in their order
+// (variants/parallel_decoder.h); the streaming thread maps buffers and
+// finishes frames, since the base class wants those under its stream lock.
+// With one thread, frames decode on the streaming thread itself.
 #include "gst/avi_header.h"
-#include "gst/picture.h"
-#include "tools/shared/pipeline.h"
-#include "variants/frame_coder.h"
+#include "variants/parallel_decoder.h"
 #include "variants/registry.h"
 
 #include <gst/gst.h>
@@ -20,7 +18,6 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <memory>
 #include <new>
 #include <optional>
 #include <vector>
@@ -45,92 +42,15 @@ GstVideoFormat RawFormat(tarv::Variant v)
     return GST_VIDEO_FORMAT_UNKNOWN;
 }
 
-// One frame on its way through the decoder.
+// The element's part of a frame in flight: the frame, and its buffers mapped
+// while a worker reads and writes them.
 struct Job {
     GstVideoCodecFrame* frame = nullptr;
     guint64 sequence = 0; // of the frames handed in, empty ones too
     GstMapInfo in{};
     GstVideoFrame out{};
-    bool ok = false;
 };
-
-// A codec object and what it needs to turn a packed frame into GStreamer's.
-struct Worker {
-    std::unique_ptr<tarv::FrameDecoder> decoder;
-    std::vector<uint8_t> scratch; // the packed frame, when it cannot go straight out
-};
-
-// The decoding state for one stream format.
-class Engine {
-public:
-    // Throws std::runtime_error when the codec refuses the size, std::bad_alloc.
-    Engine(tarv::Variant v, int width, int height, int threads)
-        : m_variant(v), m_width(width), m_height(height), m_threads(threads),
-          m_workers(static_cast<size_t>(threads))
-    {
-        for (Worker& w : m_workers) {
-            w.decoder = std::make_unique<tarv::FrameDecoder>(v, width, height);
-            w.scratch.resize(tarv::FrameBytes(v, width, height));
-        }
-        if (threads > 1)
-            m_pool = std::make_unique<tarv::OrderedWorkers<Job>>(
-                threads, [this](int worker, Job& job) { Decode(worker, job); });
-    }
-
-    int Threads() const { return m_threads; }
-    // Bytes of a GStreamer row that carry picture.
-    size_t OutputRowBytes() const { return tarv_gst::OutputRowBytes(m_variant, m_width); }
-
-    // Frames submitted and not yet taken back.
-    bool Idle() const { return m_pending == 0; }
-    // Numbers a frame handed in.
-    guint64 Arrive() { return m_arrived++; }
-    // True when the oldest in flight has `threads` frames handed in behind it:
-    // then it goes out, so that a drop frame counts too.
-    bool Due(guint64 sequence) const
-    {
-        const Job* oldest = m_pool ? m_pool->Peek(0) : nullptr;
-        return oldest && sequence - oldest->sequence >= static_cast<guint64>(m_threads);
-    }
-
-    // The job to fill; only once no job is Due().
-    Job& Next() { return m_pool ? m_pool->Back() : m_inline; }
-    // Decodes the filled job, on a worker or at once.
-    void Submit()
-    {
-        if (m_pool)
-            m_pool->Submit();
-        else
-            Decode(0, m_inline);
-        ++m_pending;
-    }
-    // The oldest submitted job, decoded; only while !Idle().
-    Job& Oldest() { return m_pool ? m_pool->Front() : m_inline; }
-    void Pop()
-    {
-        if (m_pool)
-            m_pool->Pop();
-        --m_pending;
-    }
-
-private:
-    void Decode(int worker, Job& job)
-    {
-        Worker& w = m_workers[static_cast<size_t>(worker)];
-        job.ok = tarv_gst::DecodePicture(
-            *w.decoder, m_variant, m_width, m_height, job.in.data, job.in.size, w.scratch.data(),
-            static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&job.out, 0)),
-            static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&job.out, 0)));
-    }
-
-    tarv::Variant m_variant;
-    int m_width, m_height, m_threads;
-    std::vector<Worker> m_workers;
-    std::unique_ptr<tarv::OrderedWorkers<Job>> m_pool;
-    Job m_inline;
-    int m_pending = 0;
-    guint64 m_arrived = 0;
-};
+using Engine = tarv::ParallelDecoder<Job>;
 
 } // namespace
 
@@ -145,6 +65,8 @@ struct _TarvDec {
     GstVideoCodecState* input;
     GstVideoCodecState* output;
     Engine* engine;
+    size_t rowBytes; // the least output stride that holds a row
+    guint64 arrived; // frames handed in since the format was set, empty ones too
     // From the file's header: its frame count (0 when unknown), and the
     // furthest frame handed in, to tell a file cut short; the file and the
     // stream's number in it, when the header came from one.
@@ -182,10 +104,27 @@ gchar* DescribeFrame(TarvDec* self, const GstVideoCodecFrame* frame)
     return g_strdup_printf("The frame at %" GST_TIME_FORMAT, GST_TIME_ARGS(frame->pts));
 }
 
-void Unmap(Job& job)
+// The oldest frame in flight, decoded and unmapped, out of the engine.
+GstVideoCodecFrame* TakeOldest(TarvDec* self, bool* decoded = nullptr)
 {
+    Engine::Frame& oldest = self->engine->Front();
+    Job& job = oldest.tag;
+    if (decoded)
+        *decoded = oldest.decoded;
     gst_buffer_unmap(job.frame->input_buffer, &job.in);
     gst_video_frame_unmap(&job.out);
+    GstVideoCodecFrame* frame = job.frame;
+    self->engine->Pop();
+    return frame;
+}
+
+// True when the oldest frame in flight has `threads` frames handed in behind
+// it: then it goes out, so that a drop frame counts too.
+bool Due(TarvDec* self, guint64 sequence)
+{
+    const Engine::Frame* oldest = self->engine->Peek(0);
+    return oldest &&
+           sequence - oldest->tag.sequence >= static_cast<guint64>(self->engine->Threads());
 }
 
 // Hands the oldest frame on: downstream when it decoded, dropped with a
@@ -193,11 +132,8 @@ void Unmap(Job& job)
 GstFlowReturn FinishOldest(TarvDec* self)
 {
     auto* dec = GST_VIDEO_DECODER(self);
-    Job& job = self->engine->Oldest();
-    GstVideoCodecFrame* frame = job.frame;
-    const bool ok = job.ok;
-    Unmap(job);
-    self->engine->Pop();
+    bool ok = false;
+    GstVideoCodecFrame* frame = TakeOldest(self, &ok);
     if (ok)
         return gst_video_decoder_finish_frame(dec, frame);
     // A damaged frame is dropped with a warning, and is an error past the
@@ -220,19 +156,14 @@ GstFlowReturn FinishOldest(TarvDec* self)
 // Waits for the frames in flight and forgets them: a flush or a stop.
 void DiscardAll(TarvDec* self)
 {
-    while (self->engine && !self->engine->Idle()) {
-        Job& job = self->engine->Oldest();
-        GstVideoCodecFrame* frame = job.frame;
-        Unmap(job);
-        self->engine->Pop();
-        gst_video_decoder_release_frame(GST_VIDEO_DECODER(self), frame);
-    }
+    while (self->engine && !self->engine->Empty())
+        gst_video_decoder_release_frame(GST_VIDEO_DECODER(self), TakeOldest(self));
 }
 
 // Every frame in flight out, in order, up to the first that cannot go.
 GstFlowReturn FinishAll(TarvDec* self)
 {
-    while (self->engine && !self->engine->Idle()) {
+    while (self->engine && !self->engine->Empty()) {
         const GstFlowReturn ret = FinishOldest(self);
         if (ret != GST_FLOW_OK) {
             DiscardAll(self);
@@ -399,7 +330,7 @@ gboolean SetFormat(GstVideoDecoder* dec, GstVideoCodecState* state)
     const int threads = ThreadCount(self->threads);
     GST_OBJECT_UNLOCK(self);
     try {
-        self->engine = new Engine(*variant, width, height, threads);
+        self->engine = new Engine(*variant, width, height, threads, tarv::FrameLayout::Picture);
     } catch (const std::bad_alloc&) {
         GST_ELEMENT_ERROR(self, RESOURCE, NO_SPACE_LEFT,
                           ("Out of memory for %dx%d Tarv frames.", width, height), (nullptr));
@@ -410,6 +341,8 @@ gboolean SetFormat(GstVideoDecoder* dec, GstVideoCodecState* state)
                           ("%s", e.what()));
         return FALSE;
     }
+    self->rowBytes = tarv::TopDownRowBytes(*variant, width);
+    self->arrived = 0;
 
     if (self->input)
         gst_video_codec_state_unref(self->input);
@@ -450,8 +383,8 @@ GstFlowReturn HandleFrameUnsafe(TarvDec* self, GstVideoCodecFrame* frame)
     }
     if (const auto n = FrameNumber(self, frame))
         self->furthest = std::max(self->furthest, *n + 1);
-    const guint64 sequence = self->engine->Arrive();
-    while (self->engine->Due(sequence)) {
+    const guint64 sequence = self->arrived++;
+    while (Due(self, sequence)) {
         const GstFlowReturn ret = FinishOldest(self);
         if (ret != GST_FLOW_OK) {
             gst_video_decoder_release_frame(dec, frame);
@@ -470,10 +403,10 @@ GstFlowReturn HandleFrameUnsafe(TarvDec* self, GstVideoCodecFrame* frame)
         gst_video_decoder_release_frame(dec, frame);
         return ret;
     }
-    Job& job = self->engine->Next();
+    Engine::Frame& next = self->engine->Back();
+    Job& job = next.tag;
     job.frame = frame;
     job.sequence = sequence;
-    job.ok = false;
     if (!gst_buffer_map(frame->input_buffer, &job.in, GST_MAP_READ)) {
         GST_ELEMENT_ERROR(self, RESOURCE, READ, ("Cannot read a Tarv frame."), (nullptr));
         gst_video_decoder_release_frame(dec, frame);
@@ -482,8 +415,7 @@ GstFlowReturn HandleFrameUnsafe(TarvDec* self, GstVideoCodecFrame* frame)
     const bool mapped =
         gst_video_frame_map(&job.out, &self->output->info, frame->output_buffer, GST_MAP_WRITE);
     if (!mapped || GST_VIDEO_FRAME_PLANE_STRIDE(&job.out, 0) < 0 ||
-        static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&job.out, 0)) <
-            self->engine->OutputRowBytes()) {
+        static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&job.out, 0)) < self->rowBytes) {
         if (mapped)
             gst_video_frame_unmap(&job.out);
         gst_buffer_unmap(frame->input_buffer, &job.in);
@@ -492,6 +424,10 @@ GstFlowReturn HandleFrameUnsafe(TarvDec* self, GstVideoCodecFrame* frame)
         gst_video_decoder_release_frame(dec, frame);
         return GST_FLOW_ERROR;
     }
+    next.payload = job.in.data;
+    next.size = job.in.size;
+    next.pixels = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&job.out, 0));
+    next.stride = static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&job.out, 0));
     self->engine->Submit();
     // With one thread the frame is done already.
     if (self->engine->Threads() == 1)
@@ -609,6 +545,8 @@ static void tarv_dec_init(TarvDec* self)
 {
     self->threads = 0;
     self->engine = nullptr;
+    self->rowBytes = 0;
+    self->arrived = 0;
     self->input = nullptr;
     self->output = nullptr;
     self->frames = self->furthest = 0;

@@ -1,6 +1,15 @@
 // A VLC 3.0 video decoder for Tarv streams: TRVY and TRVR frames, as VLC's AVI
 // demuxer hands them over, into YUY2 and 24-bit RGB pictures.
 //
+// One thread cannot decode 1080p at 30 frames a second in time, so frames
+// decode on worker threads, one per processor (variants/parallel_decoder.h),
+// straight into pictures taken from VLC on its decoder thread, and go to VLC
+// in their order with decoder_QueueVideo, which VLC 3 lets a decoder call for
+// a block after the block's own call: a frame goes once the engine is full,
+// or as soon as it is done, and a null block (a drain) hands back all. Where
+// decoding is slower than the stream (1080p RGB on two processors), frames
+// that could not be shown in time are skipped, so that the others are.
+//
 // VLC calls this module through C function pointers: nothing may throw out of
 // them, so every call into the codec is guarded here.
 #define MODULE_STRING "tarv"
@@ -9,8 +18,7 @@
 #define VLC_MODULE_COPYRIGHT "Copyright 2026 The Tarv developers"
 #define VLC_MODULE_LICENSE "Licensed under the terms of the BSD 2-Clause License."
 
-#include "variants/frame_coder.h"
-#include "vlc/picture.h"
+#include "variants/parallel_decoder.h"
 
 // vlc_common.h comes first: the others build on it.
 #include <vlc_common.h>
@@ -18,6 +26,7 @@
 #include <vlc_codec.h>
 #include <vlc_plugin.h>
 
+#include <algorithm>
 #include <climits>
 #include <exception>
 #include <memory>
@@ -30,16 +39,20 @@ struct Stream {
     vlc_fourcc_t fourcc;
     tarv::Variant variant;
     vlc_fourcc_t chroma;
+    tarv::FrameLayout layout;
 };
 
 // YUY2 pictures as the codec gives them. VLC's usual 24-bit RGB, which its
 // renderers and libvlc's memory output take without converting, holds R,G,B
 // bytes: the codec's B,G,R pixels are turned round while they are copied.
 constexpr Stream kStreams[] = {
-    {VLC_FOURCC('T', 'R', 'V', 'Y'), tarv::Variant::Yuy2, VLC_CODEC_YUYV},
-    {VLC_FOURCC('T', 'R', 'V', 'R'), tarv::Variant::Rgb24, VLC_CODEC_RGB24},
+    {VLC_FOURCC('T', 'R', 'V', 'Y'), tarv::Variant::Yuy2, VLC_CODEC_YUYV,
+     tarv::FrameLayout::Picture},
+    {VLC_FOURCC('T', 'R', 'V', 'R'), tarv::Variant::Rgb24, VLC_CODEC_RGB24,
+     tarv::FrameLayout::RgbPicture},
 };
 constexpr uint32_t kRedMask = 0xff0000, kGreenMask = 0x00ff00, kBlueMask = 0x0000ff;
+constexpr int kMaxThreads = 16;
 
 std::optional<Stream> StreamOf(vlc_fourcc_t codec)
 {
@@ -49,54 +62,153 @@ std::optional<Stream> StreamOf(vlc_fourcc_t codec)
     return std::nullopt;
 }
 
+struct ReleaseBlock {
+    void operator()(block_t* block) const { block_Release(block); }
+};
+struct ReleasePicture {
+    void operator()(picture_t* picture) const { picture_Release(picture); }
+};
+
+// A frame in flight: the block that holds its payload and the picture it
+// decodes into, both let go whatever becomes of the frame, and when it went in.
+struct InFlight {
+    std::unique_ptr<block_t, ReleaseBlock> block;
+    std::unique_ptr<picture_t, ReleasePicture> picture;
+    vlc_tick_t submitted = 0;
+};
+using Engine = tarv::ParallelDecoder<InFlight>;
+
 } // namespace
 
 struct decoder_sys_t {
     tarv::Variant variant;
     int width, height;
-    std::unique_ptr<tarv::FrameDecoder> decoder;
-    std::unique_ptr<uint8_t[]> frame; // the packed frame, before it goes into a picture
+    std::unique_ptr<Engine> engine;
+    bool skipLate;      // VLC's skip-frames: frames that would come too late may be skipped
+    vlc_tick_t latency; // how long a frame takes from its block to VLC, slow ones kept longest
 };
 
 namespace {
 
-// Copies the packed frame into the picture, top row first, honouring its pitch.
-void CopyFrame(const decoder_sys_t& sys, picture_t* pic)
+const char* FourCC(const decoder_t* dec)
 {
-    tarv_vlc::CopyPicture(sys.variant, sys.width, sys.height, sys.frame.get(), pic->p[0].p_pixels,
-                          static_cast<size_t>(pic->p[0].i_pitch));
+    return reinterpret_cast<const char*>(&dec->fmt_in.i_codec);
 }
 
-// True when the block decoded into the packed frame; says why not otherwise.
-bool DecodeBlock(decoder_t* dec, const block_t* block)
+// The oldest frame in flight out of the engine: its picture to VLC when it
+// decoded, dropped with a warning when it did not.
+void QueueOldest(decoder_t* dec)
 {
+    Engine& engine = *dec->p_sys->engine;
     try {
-        if (dec->p_sys->decoder->Decode(block->p_buffer, block->i_buffer, dec->p_sys->frame.get()))
-            return true;
-        msg_Warn(dec, "damaged %4.4s frame of %zu bytes: dropped",
-                 reinterpret_cast<const char*>(&dec->fmt_in.i_codec), block->i_buffer);
+        engine.Front();
     } catch (const std::exception& e) {
         msg_Err(dec, "frame dropped: %s", e.what());
     }
-    return false;
+    Engine::Frame& oldest = engine.Front();
+    InFlight frame = std::move(oldest.tag);
+    const bool decoded = oldest.decoded;
+    engine.Pop();
+    // Up at once, down slowly: a frame that was let through late cost as much
+    // as one skipped, and shown nothing.
+    vlc_tick_t& latency = dec->p_sys->latency;
+    const vlc_tick_t took = mdate() - frame.submitted;
+    latency = took > latency ? took : latency + (took - latency) / 8;
+    if (decoded)
+        decoder_QueueVideo(dec, frame.picture.release());
+    else
+        msg_Warn(dec, "damaged %4.4s frame of %zu bytes: dropped", FourCC(dec),
+                 frame.block->i_buffer);
+}
+
+// Frames go to VLC as soon as they are done, or when `all`, every one.
+void QueueDone(decoder_t* dec, bool all)
+{
+    Engine& engine = *dec->p_sys->engine;
+    while (!engine.Empty() && (all || engine.FrontDone()))
+        QueueOldest(dec);
+}
+
+// True when the block's picture could not reach the screen in time. Such a
+// frame is not decoded at all, as VLC's own decoders do: when decoding is
+// slower than the stream, the frames after it then come in time, rather than
+// every frame from there on coming late.
+bool TooLate(decoder_t* dec, vlc_tick_t date)
+{
+    const decoder_sys_t& sys = *dec->p_sys;
+    if (!sys.skipLate || !dec->b_frame_drop_allowed || date == VLC_TICK_INVALID)
+        return false;
+    const vlc_tick_t shown = decoder_GetDisplayDate(dec, date);
+    // A quarter more: how long a frame takes varies from frame to frame.
+    return shown != VLC_TICK_INVALID && shown < mdate() + sys.latency + sys.latency / 4;
+}
+
+// The block to a worker, with a picture of VLC's to decode into.
+void Submit(decoder_t* dec, std::unique_ptr<block_t, ReleaseBlock> block)
+{
+    // An empty block stands for the previous frame, which stays on screen.
+    if (block->i_buffer == 0)
+        return;
+    // VLC's AVI demuxer dates video blocks by their decoding time alone.
+    const vlc_tick_t date = block->i_pts != VLC_TICK_INVALID ? block->i_pts : block->i_dts;
+    if (TooLate(dec, date)) {
+        msg_Dbg(dec, "frame skipped: it cannot be shown in time");
+        return;
+    }
+    const decoder_sys_t& sys = *dec->p_sys;
+    Engine& engine = *sys.engine;
+    if (engine.Full())
+        QueueOldest(dec);
+    if (decoder_UpdateVideoFormat(dec) != 0)
+        return;
+    std::unique_ptr<picture_t, ReleasePicture> picture(decoder_NewPicture(dec));
+    if (!picture)
+        return;
+    const plane_t& plane = picture->p[0];
+    if (plane.i_pitch < 0 || plane.i_lines < sys.height ||
+        static_cast<size_t>(plane.i_pitch) < tarv::PictureRowBytes(sys.variant, sys.width)) {
+        msg_Err(dec, "VLC's picture of %d rows of %d bytes cannot hold a %dx%d frame",
+                plane.i_lines, plane.i_pitch, sys.width, sys.height);
+        return;
+    }
+    picture->date = date;
+    picture->b_progressive = true;
+    Engine::Frame& frame = engine.Back();
+    frame.payload = block->p_buffer;
+    frame.size = block->i_buffer;
+    frame.pixels = plane.p_pixels;
+    frame.stride = static_cast<size_t>(plane.i_pitch);
+    frame.tag = {std::move(block), std::move(picture), mdate()};
+    engine.Submit();
 }
 
 int Decode(decoder_t* dec, block_t* block)
 {
-    // A null block asks for pictures held back: there are none. An empty one
-    // stands for the previous frame, which stays on screen.
-    if (block == nullptr)
-        return VLCDEC_SUCCESS;
-    if (block->i_buffer != 0 && DecodeBlock(dec, block) && decoder_UpdateVideoFormat(dec) == 0) {
-        if (picture_t* pic = decoder_NewPicture(dec)) {
-            CopyFrame(*dec->p_sys, pic);
-            pic->date = block->i_pts != VLC_TICK_INVALID ? block->i_pts : block->i_dts;
-            pic->b_progressive = true;
-            decoder_QueueVideo(dec, pic);
-        }
+    std::unique_ptr<block_t, ReleaseBlock> owned(block);
+    try {
+        // A null block asks for every picture held back.
+        if (owned)
+            Submit(dec, std::move(owned));
+        QueueDone(dec, block == nullptr);
+    } catch (const std::exception& e) {
+        msg_Err(dec, "%s", e.what());
     }
-    block_Release(block);
     return VLCDEC_SUCCESS;
+}
+
+// A seek: the frames in flight belong to before it, and go unseen.
+void Flush(decoder_t* dec)
+{
+    Engine& engine = *dec->p_sys->engine;
+    while (!engine.Empty()) {
+        try {
+            engine.Front();
+        } catch (const std::exception&) {
+            // Dropped anyway.
+        }
+        engine.Front().tag = {};
+        engine.Pop();
+    }
 }
 
 int Open(vlc_object_t* obj)
@@ -110,17 +222,19 @@ int Open(vlc_object_t* obj)
 
     const video_format_t& in = dec->fmt_in.video;
     if (in.i_width == 0 || in.i_height == 0 || in.i_width > INT_MAX || in.i_height > INT_MAX) {
-        msg_Err(dec, "%4.4s stream of %ux%u pixels: no picture to decode",
-                reinterpret_cast<const char*>(&dec->fmt_in.i_codec), in.i_width, in.i_height);
+        msg_Err(dec, "%4.4s stream of %ux%u pixels: no picture to decode", FourCC(dec), in.i_width,
+                in.i_height);
         return VLC_EGENERIC;
     }
     const int width = static_cast<int>(in.i_width), height = static_cast<int>(in.i_height);
-    auto* sys = new (std::nothrow) decoder_sys_t{stream->variant, width, height, {}, {}};
+    const int threads = std::clamp(static_cast<int>(vlc_GetCPUCount()), 1, kMaxThreads);
+    auto* sys = new (std::nothrow)
+        decoder_sys_t{stream->variant, width, height, {}, var_InheritBool(dec, "skip-frames"), 0};
     if (sys == nullptr)
         return VLC_ENOMEM;
     try {
-        sys->decoder = std::make_unique<tarv::FrameDecoder>(stream->variant, width, height);
-        sys->frame.reset(new uint8_t[tarv::FrameBytes(stream->variant, width, height)]);
+        sys->engine =
+            std::make_unique<Engine>(stream->variant, width, height, threads, stream->layout);
     } catch (const std::bad_alloc&) {
         delete sys;
         return VLC_ENOMEM;
@@ -145,11 +259,16 @@ int Open(vlc_object_t* obj)
     out.i_frame_rate_base = in.i_frame_rate_base;
     dec->fmt_out.i_cat = VIDEO_ES;
     dec->fmt_out.i_codec = stream->chroma;
+    // VLC's picture pool must hold the pictures in flight besides its own.
+    dec->i_extra_picture_buffers = 2 * threads;
     dec->p_sys = sys;
     dec->pf_decode = Decode;
+    dec->pf_flush = Flush;
+    msg_Dbg(dec, "%4.4s %dx%d on %d threads", FourCC(dec), width, height, threads);
     return VLC_SUCCESS;
 }
 
+// The frames still in flight are waited for and let go with the engine.
 void Close(vlc_object_t* obj)
 {
     delete reinterpret_cast<decoder_t*>(obj)->p_sys;

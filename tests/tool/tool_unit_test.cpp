@@ -6,12 +6,11 @@
 #include "tools/output/output_file.h"
 #include "tools/shared/audio.h"
 #include "tools/shared/packing.h"
-#include "tools/shared/pipeline.h"
 #include "tools/shared/timing.h"
+#include "variants/picture.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -95,7 +94,7 @@ tarv::FramePtr BottomUp(AVFrame* frame)
 }
 
 // A frame already in the codec's format goes to the packed layout and back
-// unchanged, RGB turned bottom-up on the way, padding cleared; pictures
+// unchanged, RGB turned bottom-up on the way, padding cleared; input pictures
 // stored bottom-up (negative linesize) too.
 TEST(PackedFrames, NativeFramesRoundTripExactly)
 {
@@ -125,9 +124,8 @@ TEST(PackedFrames, NativeFramesRoundTripExactly)
                         ASSERT_EQ(got[i], 0) << "row " << y << " padding";
                 }
                 tarv::FramePtr out = RandomFrame(tarv::PackedPixelFormat(v), w, h, 4);
-                if (bottomUp)
-                    out = BottomUp(out.get());
-                tarv::PackedToFrame(v, packed.data(), out.get());
+                tarv::PackedToPicture(v, w, h, packed.data(), out->data[0],
+                                      static_cast<size_t>(out->linesize[0]), tarv::RgbOrder::Bgr);
                 for (int y = 0; y < h; ++y)
                     ASSERT_EQ(0, std::memcmp(in->data[0] + y * in->linesize[0],
                                              out->data[0] + y * out->linesize[0], picture))
@@ -162,76 +160,12 @@ TEST(PackedFrames, PlanarYuv422IsOnlyRepacked)
     }
 }
 
-// FFmpeg's odd-width YUY2 gives the lone last pixel a V sample that the codec
-// does not keep; the decoded picture borrows its neighbour's.
-TEST(PackedFrames, OddYuy2WidthBorrowsTheLastV)
-{
-    std::vector<uint8_t> packed = {10, 20, 30, 40, 50, 60, 0, 0}; // Y U Y V Y U, 3 pixels
-    tarv::FramePtr out = RandomFrame(AV_PIX_FMT_YUYV422, 3, 1, 1);
-    tarv::PackedToFrame(Variant::Yuy2, packed.data(), out.get());
-    EXPECT_EQ(std::vector<uint8_t>(out->data[0], out->data[0] + 8),
-              (std::vector<uint8_t>{10, 20, 30, 40, 50, 60, 0, 40}));
-}
-
 TEST(PackedFrames, RefusesAFrameOfAnotherSize)
 {
     const tarv::FramePtr in = RandomFrame(AV_PIX_FMT_BGR24, 8, 8, 1);
     tarv::ToPacked to(Variant::Rgb24, 8, 9);
     std::vector<uint8_t> packed(tarv::FrameBytes(Variant::Rgb24, 8, 9));
     EXPECT_FALSE(to.Convert(in.get(), packed.data()));
-}
-
-TEST(OrderedWorkers, HandsBackEveryItemInOrderWhateverTheThreads)
-{
-    for (const int threads : {1, 2, 5}) {
-        std::atomic<int> badWorker{0};
-        tarv::OrderedWorkers<std::pair<int, int>> workers(threads, [&](int w, auto& s) {
-            if (w < 0 || w >= threads)
-                ++badWorker;
-            // Uneven work, so later items often finish first.
-            volatile int spin = 0;
-            for (int i = 0; i < (s.first % 7) * 20000; ++i)
-                spin = spin + 1;
-            s.second = s.first * 3;
-        });
-        std::vector<int> got;
-        auto take = [&] {
-            const auto& s = workers.Front();
-            EXPECT_EQ(s.second, s.first * 3);
-            got.push_back(s.first);
-            workers.Pop();
-        };
-        for (int i = 0; i < 200; ++i) {
-            if (workers.Full())
-                take();
-            workers.Back() = {i, -1};
-            workers.Submit();
-        }
-        while (!workers.Empty())
-            take();
-        ASSERT_EQ(got.size(), 200u);
-        for (int i = 0; i < 200; ++i)
-            ASSERT_EQ(got[static_cast<size_t>(i)], i) << threads << " threads";
-        EXPECT_EQ(badWorker, 0);
-    }
-}
-
-TEST(OrderedWorkers, AFailedItemRethrowsAtItsTurn)
-{
-    tarv::OrderedWorkers<int> workers(2, [](int, int& s) {
-        if (s == 3)
-            throw std::runtime_error("item 3");
-    });
-    for (int i = 0; i < 4; ++i) {
-        workers.Back() = i;
-        workers.Submit();
-    }
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(workers.Front(), i);
-        workers.Pop();
-    }
-    EXPECT_THROW(workers.Front(), std::runtime_error);
-    // Destruction with submitted work left must not hang or crash.
 }
 
 TEST(FrameSync, HoldsTheRateAgainstTheTimestamps)

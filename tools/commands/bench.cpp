@@ -4,7 +4,8 @@
 #include "tools/input/reader.h"
 #include "tools/shared/clip.h"
 #include "tools/shared/packing.h"
-#include "tools/shared/pipeline.h"
+#include "variants/ordered_workers.h"
+#include "variants/parallel_decoder.h"
 
 #include <chrono>
 #include <cstdio>
@@ -61,28 +62,27 @@ Run Measure(Variant v, int width, int height, const std::vector<std::vector<uint
         size_t index = 0;
         std::vector<uint8_t> decoded;
     };
-    std::vector<std::unique_ptr<FrameDecoder>> decoders(static_cast<size_t>(threads));
-    for (auto& d : decoders)
-        d = std::make_unique<FrameDecoder>(v, width, height);
-    OrderedWorkers<Slot> workers(threads, [&](int worker, Slot& s) {
-        s.decoded.resize(frames[s.index].size());
-        const auto& p = payloads[s.index];
-        if (!decoders[static_cast<size_t>(worker)]->Decode(p.data(), p.size(), s.decoded.data()))
-            throw ToolError("bench: frame " + std::to_string(s.index) + ": cannot decode it");
-    });
+    ParallelDecoder<Slot> decoder(v, width, height, threads, FrameLayout::Packed);
     auto check = [&] {
-        const Slot& s = workers.Front();
-        run.exact = run.exact && s.decoded == frames[s.index];
-        workers.Pop();
+        const auto& f = decoder.Front();
+        if (!f.decoded)
+            throw ToolError("bench: frame " + std::to_string(f.tag.index) + ": cannot decode it");
+        run.exact = run.exact && f.tag.decoded == frames[f.tag.index];
+        decoder.Pop();
     };
     const auto start = std::chrono::steady_clock::now();
     for (size_t i = 0; i < frames.size(); ++i) {
-        if (workers.Full())
+        if (decoder.Full())
             check();
-        workers.Back().index = i;
-        workers.Submit();
+        auto& f = decoder.Back();
+        f.tag.index = i;
+        f.tag.decoded.resize(frames[i].size());
+        f.payload = payloads[i].data();
+        f.size = payloads[i].size();
+        f.pixels = f.tag.decoded.data();
+        decoder.Submit();
     }
-    while (!workers.Empty())
+    while (!decoder.Empty())
         check();
     run.decodeSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

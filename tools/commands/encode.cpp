@@ -7,9 +7,9 @@
 #include "tools/output/avi_writer.h"
 #include "tools/output/output_file.h"
 #include "tools/shared/packing.h"
-#include "tools/shared/pipeline.h"
 #include "tools/shared/progress.h"
 #include "tools/shared/timing.h"
+#include "variants/ordered_workers.h"
 
 #include <algorithm>
 #include <chrono>

@@ -7,9 +7,9 @@
 #include "tools/input/recording.h"
 #include "tools/output/output_file.h"
 #include "tools/shared/packing.h"
-#include "tools/shared/pipeline.h"
 #include "tools/shared/progress.h"
 #include "tools/shared/timing.h"
+#include "variants/ordered_workers.h"
 
 #include <cstdio>
 #include <cstring>

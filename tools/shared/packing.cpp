@@ -212,20 +212,4 @@ bool ToPacked::Convert(const AVFrame* frame, uint8_t* packed)
     return true;
 }
 
-void PackedToFrame(Variant v, const uint8_t* packed, AVFrame* frame)
-{
-    const size_t row = RowBytes(v, frame->width);
-    const size_t picture = PictureRowBytes(v, frame->width);
-    const auto height = static_cast<size_t>(frame->height);
-    for (size_t y = 0; y < height; ++y) {
-        const uint8_t* in = packed + (Info(v).bottomUp ? height - 1 - y : y) * row;
-        uint8_t* out = frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0];
-        std::memcpy(out, in, picture);
-        if (v == Variant::Yuy2 && frame->width % 2 != 0) {
-            out[picture] = 0;
-            out[picture + 1] = frame->width > 1 ? in[picture - 3] : 128;
-        }
-    }
-}
-
 } // namespace tarv

@@ -1,5 +1,5 @@
-// Decoded pictures of any pixel format into the codec's packed frames and
-// back, with swscale, and what such a conversion loses.
+// Decoded pictures of any pixel format into the codec's packed frames, with
+// swscale, and what such a conversion loses.
 #pragma once
 
 #include "tools/shared/ffmpeg.h"
@@ -48,11 +48,8 @@ private:
     FramePtr m_top; // the converted picture, top-down, rows padded as FFmpeg likes
 };
 
-// The pixel format FFmpeg calls the variant's packed frames.
+// The pixel format FFmpeg calls the variant's packed frames; decoded, they go
+// into its pictures by PackedToPicture (variants/picture.h).
 AVPixelFormat PackedPixelFormat(Variant v);
-// Copies a packed frame into an AVFrame of PackedPixelFormat(v), top-down.
-// For an odd YUY2 width the lone last pixel's V, which the codec does not
-// keep, is taken from its left neighbour.
-void PackedToFrame(Variant v, const uint8_t* packed, AVFrame* frame);
 
 } // namespace tarv

@@ -1,11 +1,15 @@
-// Frames worked on by several threads and handed back in their order.
+// Items worked on by several threads and handed back in their order: the loop
+// every command of the tool runs, and the frame-parallel decoder's
+// (parallel_decoder.h).
 //
 // The caller fills a slot, submits it, and takes finished slots back oldest
 // first; each worker thread runs `work(worker, slot)` with its own index, so
 // per-thread state (a codec object) is indexed by it. At most 2 x threads
-// slots exist, which bounds memory however long the stream is.
+// slots exist, which bounds memory however long the stream is. With no
+// threads, Submit() runs the work on the caller's thread, worker 0.
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
@@ -23,7 +27,7 @@ public:
     using Work = std::function<void(int worker, Slot& slot)>;
 
     OrderedWorkers(int threads, Work work)
-        : m_work(std::move(work)), m_slots(static_cast<size_t>(2 * threads))
+        : m_work(std::move(work)), m_slots(static_cast<size_t>(2 * std::max(threads, 1)))
     {
         for (int i = 0; i < threads; ++i)
             m_threads.emplace_back([this, i] { Run(i); });
@@ -48,6 +52,12 @@ public:
     Slot& Back() { return m_slots[m_submitted % m_slots.size()].value; }
     void Submit()
     {
+        if (m_threads.empty()) {
+            Entry& e = m_slots[m_submitted++ % m_slots.size()];
+            Perform(0, e);
+            e.state = State::Done;
+            return;
+        }
         {
             std::lock_guard lock(m_mutex);
             m_slots[m_submitted % m_slots.size()].state = State::Pending;
@@ -57,7 +67,8 @@ public:
     }
 
     // Waits for the oldest submitted slot; only while !Empty(). Rethrows what
-    // its work threw. The slot stays the caller's until Pop().
+    // its work threw, once: a second call returns the slot as the work left
+    // it. The slot stays the caller's until Pop().
     Slot& Front()
     {
         Entry& e = m_slots[m_taken % m_slots.size()];
@@ -66,6 +77,12 @@ public:
         if (e.error)
             std::rethrow_exception(std::exchange(e.error, nullptr));
         return e.value;
+    }
+    // True when Front() would not wait; only while !Empty().
+    bool FrontDone()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_slots[m_taken % m_slots.size()].state == State::Done;
     }
     // The slot submitted `ahead` places after the oldest, or null when there
     // is none yet. Only what the caller filled in before Submit() may be read.
@@ -90,6 +107,15 @@ private:
         std::exception_ptr error;
     };
 
+    void Perform(int worker, Entry& e)
+    {
+        try {
+            m_work(worker, e.value);
+        } catch (...) {
+            e.error = std::current_exception();
+        }
+    }
+
     void Run(int worker)
     {
         std::unique_lock lock(m_mutex);
@@ -100,11 +126,7 @@ private:
             Entry& e = m_slots[m_started++ % m_slots.size()];
             e.state = State::Running;
             lock.unlock();
-            try {
-                m_work(worker, e.value);
-            } catch (...) {
-                e.error = std::current_exception();
-            }
+            Perform(worker, e);
             lock.lock();
             e.state = State::Done;
             m_done.notify_all();
@@ -143,8 +165,9 @@ private:
 
 // The one loop of every command: `fill` prepares the next slot and returns
 // false at the end; `take` receives the finished slots in their order.
-template <class Slot, class Fill, class Take>
-void RunInOrder(OrderedWorkers<Slot>& workers, Fill fill, Take take)
+// `workers` is an OrderedWorkers or a ParallelDecoder.
+template <class Workers, class Fill, class Take>
+void RunInOrder(Workers& workers, Fill fill, Take take)
 {
     for (;;) {
         if (workers.Full()) {
