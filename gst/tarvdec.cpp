@@ -33,10 +33,10 @@ namespace {
 
 GstVideoFormat RawFormat(tarv::Variant v)
 {
-    switch (v) {
-    case tarv::Variant::Yuy2:
+    switch (tarv::Info(v).picture) {
+    case tarv::PictureFormat::Yuyv422:
         return GST_VIDEO_FORMAT_YUY2;
-    case tarv::Variant::Rgb24:
+    case tarv::PictureFormat::Bgr24:
         return GST_VIDEO_FORMAT_BGR;
     }
     return GST_VIDEO_FORMAT_UNKNOWN;
@@ -351,7 +351,7 @@ gboolean SetFormat(GstVideoDecoder* dec, GstVideoCodecState* state)
         gst_video_codec_state_unref(self->output);
     self->output = gst_video_decoder_set_output_state(
         dec, RawFormat(*variant), static_cast<guint>(width), static_cast<guint>(height), state);
-    if (*variant == tarv::Variant::Yuy2) {
+    if (tarv::Info(*variant).picture == tarv::PictureFormat::Yuyv422) {
         // Video for Windows YUY2 is BT.601 with studio range, whatever the size;
         // FFmpeg reads and the tarv tool writes it so.
         gst_video_colorimetry_from_string(&self->output->info.colorimetry,

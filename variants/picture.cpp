@@ -1,5 +1,7 @@
 #include "variants/picture.h"
 
+#include "variants/registry.h"
+
 #include <cstring>
 
 namespace tarv {
@@ -20,8 +22,13 @@ void SwapRedAndBlue(const uint8_t* in, uint8_t* out, size_t bytes)
 
 size_t TopDownRowBytes(Variant v, int width)
 {
-    return v == Variant::Yuy2 ? 4 * ((static_cast<size_t>(width) + 1) / 2)
-                              : PictureRowBytes(v, width);
+    switch (Info(v).picture) {
+    case PictureFormat::Yuyv422:
+        return 4 * ((static_cast<size_t>(width) + 1) / 2);
+    case PictureFormat::Bgr24:
+        return PictureRowBytes(v, width);
+    }
+    return 0;
 }
 
 void PackedToPicture(Variant v, int width, int height, const uint8_t* packed, uint8_t* pixels,
@@ -31,9 +38,10 @@ void PackedToPicture(Variant v, int width, int height, const uint8_t* packed, ui
     const size_t bytes = PictureRowBytes(v, width);
     const auto rows = static_cast<size_t>(height);
     const bool bottomUp = Info(v).bottomUp;
-    const bool swap = v == Variant::Rgb24 && order == RgbOrder::Rgb;
+    const PictureFormat format = Info(v).picture;
+    const bool swap = format == PictureFormat::Bgr24 && order == RgbOrder::Rgb;
     const bool halfPair =
-        v == Variant::Yuy2 && width % 2 != 0 && stride >= TopDownRowBytes(v, width);
+        format == PictureFormat::Yuyv422 && width % 2 != 0 && stride >= TopDownRowBytes(v, width);
     for (size_t y = 0; y < rows; ++y) {
         const uint8_t* in = packed + (bottomUp ? rows - 1 - y : y) * row;
         uint8_t* out = pixels + y * stride;

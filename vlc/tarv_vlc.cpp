@@ -19,6 +19,7 @@
 #define VLC_MODULE_LICENSE "Licensed under the terms of the BSD 2-Clause License."
 
 #include "variants/parallel_decoder.h"
+#include "variants/registry.h"
 
 // vlc_common.h comes first: the others build on it.
 #include <vlc_common.h>
@@ -35,9 +36,8 @@
 
 namespace {
 
-struct Stream {
-    vlc_fourcc_t fourcc;
-    tarv::Variant variant;
+// What VLC is told a stream decodes into.
+struct Output {
     vlc_fourcc_t chroma;
     tarv::FrameLayout layout;
 };
@@ -45,22 +45,19 @@ struct Stream {
 // YUY2 pictures as the codec gives them. VLC's usual 24-bit RGB, which its
 // renderers and libvlc's memory output take without converting, holds R,G,B
 // bytes: the codec's B,G,R pixels are turned round while they are copied.
-constexpr Stream kStreams[] = {
-    {VLC_FOURCC('T', 'R', 'V', 'Y'), tarv::Variant::Yuy2, VLC_CODEC_YUYV,
-     tarv::FrameLayout::Picture},
-    {VLC_FOURCC('T', 'R', 'V', 'R'), tarv::Variant::Rgb24, VLC_CODEC_RGB24,
-     tarv::FrameLayout::RgbPicture},
-};
+Output OutputOf(tarv::Variant v)
+{
+    switch (tarv::Info(v).picture) {
+    case tarv::PictureFormat::Yuyv422:
+        return {VLC_CODEC_YUYV, tarv::FrameLayout::Picture};
+    case tarv::PictureFormat::Bgr24:
+        return {VLC_CODEC_RGB24, tarv::FrameLayout::RgbPicture};
+    }
+    return {0, tarv::FrameLayout::Picture};
+}
+
 constexpr uint32_t kRedMask = 0xff0000, kGreenMask = 0x00ff00, kBlueMask = 0x0000ff;
 constexpr int kMaxThreads = 16;
-
-std::optional<Stream> StreamOf(vlc_fourcc_t codec)
-{
-    for (const Stream& s : kStreams)
-        if (s.fourcc == codec)
-            return s;
-    return std::nullopt;
-}
 
 struct ReleaseBlock {
     void operator()(block_t* block) const { block_Release(block); }
@@ -216,9 +213,11 @@ int Open(vlc_object_t* obj)
     auto* dec = reinterpret_cast<decoder_t*>(obj);
     if (dec->fmt_in.i_cat != VIDEO_ES)
         return VLC_EGENERIC;
-    const std::optional<Stream> stream = StreamOf(dec->fmt_in.i_codec);
-    if (!stream)
+    // VLC's FourCCs are the AVI's, byte for byte.
+    const std::optional<tarv::Variant> variant = tarv::VariantByFourCC(dec->fmt_in.i_codec);
+    if (!variant)
         return VLC_EGENERIC;
+    const Output output = OutputOf(*variant);
 
     const video_format_t& in = dec->fmt_in.video;
     if (in.i_width == 0 || in.i_height == 0 || in.i_width > INT_MAX || in.i_height > INT_MAX) {
@@ -229,12 +228,11 @@ int Open(vlc_object_t* obj)
     const int width = static_cast<int>(in.i_width), height = static_cast<int>(in.i_height);
     const int threads = std::clamp(static_cast<int>(vlc_GetCPUCount()), 1, kMaxThreads);
     auto* sys = new (std::nothrow)
-        decoder_sys_t{stream->variant, width, height, {}, var_InheritBool(dec, "skip-frames"), 0};
+        decoder_sys_t{*variant, width, height, {}, var_InheritBool(dec, "skip-frames"), 0};
     if (sys == nullptr)
         return VLC_ENOMEM;
     try {
-        sys->engine =
-            std::make_unique<Engine>(stream->variant, width, height, threads, stream->layout);
+        sys->engine = std::make_unique<Engine>(*variant, width, height, threads, output.layout);
     } catch (const std::bad_alloc&) {
         delete sys;
         return VLC_ENOMEM;
@@ -247,10 +245,10 @@ int Open(vlc_object_t* obj)
     video_format_t& out = dec->fmt_out.video;
     const bool sar = in.i_sar_num != 0 && in.i_sar_den != 0 && in.i_sar_num <= INT_MAX &&
                      in.i_sar_den <= INT_MAX;
-    video_format_Setup(&out, stream->chroma, width, height, width, height,
+    video_format_Setup(&out, output.chroma, width, height, width, height,
                        sar ? static_cast<int>(in.i_sar_num) : 1,
                        sar ? static_cast<int>(in.i_sar_den) : 1);
-    if (stream->chroma == VLC_CODEC_RGB24) {
+    if (output.chroma == VLC_CODEC_RGB24) {
         out.i_rmask = kRedMask;
         out.i_gmask = kGreenMask;
         out.i_bmask = kBlueMask;
@@ -258,7 +256,7 @@ int Open(vlc_object_t* obj)
     out.i_frame_rate = in.i_frame_rate;
     out.i_frame_rate_base = in.i_frame_rate_base;
     dec->fmt_out.i_cat = VIDEO_ES;
-    dec->fmt_out.i_codec = stream->chroma;
+    dec->fmt_out.i_codec = output.chroma;
     // VLC's picture pool must hold the pictures in flight besides its own.
     dec->i_extra_picture_buffers = 2 * threads;
     dec->p_sys = sys;
