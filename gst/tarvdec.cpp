@@ -31,15 +31,24 @@ GST_DEBUG_CATEGORY_STATIC(tarv_dec_debug);
 
 namespace {
 
-GstVideoFormat RawFormat(tarv::Variant v)
+// What tarvdec gives for a variant's pictures: the raw format, and the
+// colorimetry where the format implies one.
+struct RawOutput {
+    GstVideoFormat format;
+    const char* colorimetry;
+};
+
+RawOutput RawOutputOf(tarv::Variant v)
 {
     switch (tarv::Info(v).picture) {
     case tarv::PictureFormat::Yuyv422:
-        return GST_VIDEO_FORMAT_YUY2;
+        // Video for Windows YUY2 is BT.601 with studio range, whatever the
+        // size; FFmpeg reads and the tarv tool writes it so.
+        return {GST_VIDEO_FORMAT_YUY2, GST_VIDEO_COLORIMETRY_BT601};
     case tarv::PictureFormat::Bgr24:
-        return GST_VIDEO_FORMAT_BGR;
+        return {GST_VIDEO_FORMAT_BGR, nullptr};
     }
-    return GST_VIDEO_FORMAT_UNKNOWN;
+    return {GST_VIDEO_FORMAT_UNKNOWN, nullptr};
 }
 
 // The element's part of a frame in flight: the frame, and its buffers mapped
@@ -107,6 +116,12 @@ gchar* DescribeFrame(TarvDec* self, const GstVideoCodecFrame* frame)
 // The oldest frame in flight, decoded and unmapped, out of the engine.
 GstVideoCodecFrame* TakeOldest(TarvDec* self, bool* decoded = nullptr)
 {
+    try {
+        self->engine->Front();
+    } catch (const std::exception& e) {
+        // A worker ran out of memory: the frame comes back not decoded.
+        GST_WARNING_OBJECT(self, "frame not decoded: %s", e.what());
+    }
     Engine::Frame& oldest = self->engine->Front();
     Job& job = oldest.tag;
     if (decoded)
@@ -349,14 +364,11 @@ gboolean SetFormat(GstVideoDecoder* dec, GstVideoCodecState* state)
     self->input = gst_video_codec_state_ref(state);
     if (self->output)
         gst_video_codec_state_unref(self->output);
-    self->output = gst_video_decoder_set_output_state(
-        dec, RawFormat(*variant), static_cast<guint>(width), static_cast<guint>(height), state);
-    if (tarv::Info(*variant).picture == tarv::PictureFormat::Yuyv422) {
-        // Video for Windows YUY2 is BT.601 with studio range, whatever the size;
-        // FFmpeg reads and the tarv tool writes it so.
-        gst_video_colorimetry_from_string(&self->output->info.colorimetry,
-                                          GST_VIDEO_COLORIMETRY_BT601);
-    }
+    const RawOutput raw = RawOutputOf(*variant);
+    self->output = gst_video_decoder_set_output_state(dec, raw.format, static_cast<guint>(width),
+                                                      static_cast<guint>(height), state);
+    if (raw.colorimetry != nullptr)
+        gst_video_colorimetry_from_string(&self->output->info.colorimetry, raw.colorimetry);
 
     // A frame goes out once `threads` more have come in behind it, which keeps
     // every worker busy while the streaming thread waits for upstream; with
@@ -535,7 +547,7 @@ GstCaps* SourceCaps()
 {
     GstCaps* caps = gst_caps_new_empty();
     for (tarv::Variant v : tarv::AllVariants())
-        gst_caps_append(caps, gst_video_make_raw_caps(std::array{RawFormat(v)}.data(), 1));
+        gst_caps_append(caps, gst_video_make_raw_caps(std::array{RawOutputOf(v).format}.data(), 1));
     return caps;
 }
 

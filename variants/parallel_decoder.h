@@ -63,8 +63,9 @@ public:
         const uint8_t* payload = nullptr;
         size_t size = 0;
         // Where the frame goes, rows `stride` bytes apart and at least
-        // TopDownRowBytes() long; null for a frame that only keeps its place
-        // in the order (an empty chunk that repeats the picture before).
+        // PictureRowBytes() long (see PackedToPicture); null for a frame that
+        // only keeps its place in the order (an empty chunk that repeats the
+        // picture before).
         uint8_t* pixels = nullptr;
         size_t stride = 0;
         Tag tag{};

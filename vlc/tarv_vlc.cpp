@@ -107,9 +107,10 @@ void QueueOldest(decoder_t* dec)
     const bool decoded = oldest.decoded;
     engine.Pop();
     // Up at once, down slowly: a frame that was let through late cost as much
-    // as one skipped, and shown nothing.
+    // as one skipped, and shown nothing. A pause, or VLC buffering, holds
+    // frames far longer than decoding does: no more than a second counts.
     vlc_tick_t& latency = dec->p_sys->latency;
-    const vlc_tick_t took = mdate() - frame.submitted;
+    const vlc_tick_t took = std::min<vlc_tick_t>(mdate() - frame.submitted, CLOCK_FREQ);
     latency = took > latency ? took : latency + (took - latency) / 8;
     if (decoded)
         decoder_QueueVideo(dec, frame.picture.release());
@@ -150,6 +151,9 @@ void Submit(decoder_t* dec, std::unique_ptr<block_t, ReleaseBlock> block)
     const vlc_tick_t date = block->i_pts != VLC_TICK_INVALID ? block->i_pts : block->i_dts;
     if (TooLate(dec, date)) {
         msg_Dbg(dec, "frame skipped: it cannot be shown in time");
+        // Skipped frames measure nothing: the estimate eases, so that one
+        // taken too high (after a pause) comes down and frames decode again.
+        dec->p_sys->latency -= dec->p_sys->latency / 8;
         return;
     }
     const decoder_sys_t& sys = *dec->p_sys;
@@ -197,15 +201,21 @@ int Decode(decoder_t* dec, block_t* block)
 void Flush(decoder_t* dec)
 {
     Engine& engine = *dec->p_sys->engine;
-    while (!engine.Empty()) {
-        try {
-            engine.Front();
-        } catch (const std::exception&) {
-            // Dropped anyway.
+    try {
+        while (!engine.Empty()) {
+            try {
+                engine.Front();
+            } catch (const std::exception&) {
+                // Dropped anyway.
+            }
+            engine.Front().tag = {};
+            engine.Pop();
         }
-        engine.Front().tag = {};
-        engine.Pop();
+    } catch (const std::exception& e) {
+        msg_Err(dec, "%s", e.what());
     }
+    // Time spent before the seek says nothing of the frames after it.
+    dec->p_sys->latency = 0;
 }
 
 int Open(vlc_object_t* obj)

@@ -128,13 +128,7 @@ public:
     QueuedSource::Counts Counts() const { return m_queue->GetCounts(); }
 
     // The next frame due, and how many times it is written; 0 at the end.
-    int64_t Next(AVFrame* frame)
-    {
-        const int64_t copies = m_pacer.Next(frame);
-        if (!m_capture && Interrupted())
-            throw ToolError(Where(m_path, Sync().FramesIn(), "interrupted"));
-        return copies;
-    }
+    int64_t Next(AVFrame* frame) { return m_pacer.Next(frame); }
 
 private:
     // Each input's start, in microseconds.
@@ -164,6 +158,12 @@ private:
                             AVRational{1, AV_TIME_BASE});
     }
 
+    // A file's encode stops at once; a capture ends through its queue.
+    void Read() override
+    {
+        if (!m_capture && Interrupted())
+            throw ToolError(Where(m_path, Sync().FramesIn(), "interrupted"));
+    }
     void Sound(size_t input, AVPacket* packet) override
     {
         if (!m_hold) {

@@ -60,7 +60,9 @@ int64_t FramePacer::Next(AVFrame* frame)
 {
     while (!m_ended) {
         int64_t copies = 0;
-        if (!m_source.Next(m_read)) {
+        const bool read = m_source.Next(m_read);
+        m_events.Read();
+        if (!read) {
             m_ended = true;
             copies = m_sync.Finish(frame);
             m_events.Ended();

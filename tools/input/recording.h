@@ -61,6 +61,9 @@ public:
         // The video's timestamps jumped `seconds` at input frame `frame`,
         // further than FrameSync fills.
         virtual void Jumped(double /*seconds*/, int64_t /*frame*/) {}
+        // Something was read, or the end, and is about to be used: where a
+        // command that stops at an interrupt checks for one.
+        virtual void Read() {}
         // The source has ended; its last frame is about to be given out.
         virtual void Ended() {}
     };
