@@ -83,6 +83,7 @@ struct decoder_sys_t {
     std::unique_ptr<Engine> engine;
     bool skipLate;      // VLC's skip-frames: frames that would come too late may be skipped
     vlc_tick_t latency; // how long a frame takes from its block to VLC, slow ones kept longest
+    bool started;       // a picture went to VLC since the start or the last seek
 };
 
 namespace {
@@ -119,12 +120,18 @@ void QueueOldest(decoder_t* dec)
                  frame.block->i_buffer);
 }
 
-// Frames go to VLC as soon as they are done, or when `all`, every one.
+// Frames go to VLC as soon as they are done, or when `all`, every one. The
+// first after the start or a seek goes as soon as it is decoded: it has the
+// least time to spare, and were it to come with the next, VLC would show the
+// next alone.
 void QueueDone(decoder_t* dec, bool all)
 {
-    Engine& engine = *dec->p_sys->engine;
-    while (!engine.Empty() && (all || engine.FrontDone()))
+    decoder_sys_t& sys = *dec->p_sys;
+    Engine& engine = *sys.engine;
+    while (!engine.Empty() && (all || !sys.started || engine.FrontDone())) {
         QueueOldest(dec);
+        sys.started = true;
+    }
 }
 
 // True when the block's picture could not reach the screen in time. Such a
@@ -216,6 +223,7 @@ void Flush(decoder_t* dec)
     }
     // Time spent before the seek says nothing of the frames after it.
     dec->p_sys->latency = 0;
+    dec->p_sys->started = false;
 }
 
 int Open(vlc_object_t* obj)
@@ -238,7 +246,7 @@ int Open(vlc_object_t* obj)
     const int width = static_cast<int>(in.i_width), height = static_cast<int>(in.i_height);
     const int threads = std::clamp(static_cast<int>(vlc_GetCPUCount()), 1, kMaxThreads);
     auto* sys = new (std::nothrow)
-        decoder_sys_t{*variant, width, height, {}, var_InheritBool(dec, "skip-frames"), 0};
+        decoder_sys_t{*variant, width, height, {}, var_InheritBool(dec, "skip-frames"), 0, false};
     if (sys == nullptr)
         return VLC_ENOMEM;
     try {
