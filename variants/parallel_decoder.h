@@ -17,6 +17,7 @@
 #include "variants/picture.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -69,8 +70,10 @@ public:
         uint8_t* pixels = nullptr;
         size_t stride = 0;
         Tag tag{};
-        // Set by the decoder: false for a damaged payload, or no destination.
+        // Set by the decoder: false for a damaged payload, or no destination;
+        // and when its decoding ended, for a player that paces itself by it.
         bool decoded = false;
+        std::chrono::steady_clock::time_point finished{};
     };
 
     // Throws std::runtime_error when the codec refuses the size.
@@ -80,6 +83,7 @@ public:
               f.decoded = false; // stays so when Decode throws
               f.decoded = f.pixels != nullptr &&
                           m_decoders.Decode(worker, f.payload, f.size, f.pixels, f.stride);
+              f.finished = std::chrono::steady_clock::now();
           })
     {
     }

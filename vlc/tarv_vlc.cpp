@@ -28,6 +28,7 @@
 #include <vlc_plugin.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <exception>
 #include <memory>
@@ -71,7 +72,7 @@ struct ReleasePicture {
 struct InFlight {
     std::unique_ptr<block_t, ReleaseBlock> block;
     std::unique_ptr<picture_t, ReleasePicture> picture;
-    vlc_tick_t submitted = 0;
+    std::chrono::steady_clock::time_point submitted;
 };
 using Engine = tarv::ParallelDecoder<InFlight>;
 
@@ -106,18 +107,23 @@ void QueueOldest(decoder_t* dec)
     Engine::Frame& oldest = engine.Front();
     InFlight frame = std::move(oldest.tag);
     const bool decoded = oldest.decoded;
+    const auto finished = oldest.finished;
     engine.Pop();
-    // Up at once, down slowly: a frame that was let through late cost as much
-    // as one skipped, and shown nothing. A pause, or VLC buffering, holds
-    // frames far longer than decoding does: no more than a second counts.
-    vlc_tick_t& latency = dec->p_sys->latency;
-    const vlc_tick_t took = std::min<vlc_tick_t>(mdate() - frame.submitted, CLOCK_FREQ);
-    latency = took > latency ? took : latency + (took - latency) / 8;
-    if (decoded)
+    if (decoded) {
+        // From the block to its picture, counted up to the end of decoding:
+        // frames held longer while VLC is paused say nothing of the decoder.
+        // Up at once, down slowly: a frame that was let through late cost
+        // as much as one skipped, and shown nothing.
+        vlc_tick_t& latency = dec->p_sys->latency;
+        const auto took = static_cast<vlc_tick_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(finished - frame.submitted)
+                .count());
+        latency = took > latency ? took : latency + (took - latency) / 8;
         decoder_QueueVideo(dec, frame.picture.release());
-    else
+    } else {
         msg_Warn(dec, "damaged %4.4s frame of %zu bytes: dropped", FourCC(dec),
                  frame.block->i_buffer);
+    }
 }
 
 // Frames go to VLC as soon as they are done, or when `all`, every one. The
@@ -159,8 +165,8 @@ void Submit(decoder_t* dec, std::unique_ptr<block_t, ReleaseBlock> block)
     if (TooLate(dec, date)) {
         msg_Dbg(dec, "frame skipped: it cannot be shown in time");
         // Skipped frames measure nothing: the estimate eases, so that one
-        // taken too high (after a pause) comes down and frames decode again.
-        dec->p_sys->latency -= dec->p_sys->latency / 8;
+        // taken in a slow stretch comes down and frames decode again.
+        dec->p_sys->latency -= dec->p_sys->latency / 32;
         return;
     }
     const decoder_sys_t& sys = *dec->p_sys;
@@ -186,7 +192,7 @@ void Submit(decoder_t* dec, std::unique_ptr<block_t, ReleaseBlock> block)
     frame.size = block->i_buffer;
     frame.pixels = plane.p_pixels;
     frame.stride = static_cast<size_t>(plane.i_pitch);
-    frame.tag = {std::move(block), std::move(picture), mdate()};
+    frame.tag = {std::move(block), std::move(picture), std::chrono::steady_clock::now()};
     engine.Submit();
 }
 
