@@ -3,9 +3,9 @@
 // layout of the message-sequence input (which the seeds write).
 #pragma once
 
-#include "variants/variant.h"
 #include "platform/platform.h"
 #include "tests/support/headers.h"
+#include "variants/variant.h"
 
 #include <cstddef>
 #include <cstdint>
