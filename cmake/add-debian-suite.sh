@@ -36,4 +36,4 @@ Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF
 echo "add-debian-suite.sh: added $type $mirror $suite main ($file)"
-apt-get update
+sh "$(dirname "$0")/update-apt-lists.sh"
