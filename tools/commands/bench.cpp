@@ -41,17 +41,15 @@ Run Measure(Variant v, int width, int height, const std::vector<std::vector<uint
             if (!encoders[static_cast<size_t>(worker)]->Encode(frames[i].data(), payloads[i]))
                 throw ToolError("bench: frame " + std::to_string(i) + ": the codec refused it");
         });
+        size_t next = 0;
         const auto start = std::chrono::steady_clock::now();
-        for (size_t i = 0; i < frames.size(); ++i) {
-            if (workers.Full()) {
-                workers.Front();
-                workers.Pop();
-            }
-            workers.Back() = i;
-            workers.Submit();
-        }
-        for (; !workers.Empty(); workers.Pop())
-            workers.Front();
+        RunInOrder(
+            workers,
+            [&](size_t& i) {
+                i = next++;
+                return i < frames.size();
+            },
+            [](size_t&) {});
         run.encodeSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
@@ -62,28 +60,28 @@ Run Measure(Variant v, int width, int height, const std::vector<std::vector<uint
         size_t index = 0;
         std::vector<uint8_t> decoded;
     };
-    ParallelDecoder<Slot> decoder(v, width, height, threads, FrameLayout::Packed);
-    auto check = [&] {
-        const auto& f = decoder.Front();
-        if (!f.decoded)
-            throw ToolError("bench: frame " + std::to_string(f.tag.index) + ": cannot decode it");
-        run.exact = run.exact && f.tag.decoded == frames[f.tag.index];
-        decoder.Pop();
-    };
+    using Decoder = ParallelDecoder<Slot>;
+    Decoder decoder(v, width, height, threads, FrameLayout::Packed);
+    size_t next = 0;
     const auto start = std::chrono::steady_clock::now();
-    for (size_t i = 0; i < frames.size(); ++i) {
-        if (decoder.Full())
-            check();
-        auto& f = decoder.Back();
-        f.tag.index = i;
-        f.tag.decoded.resize(frames[i].size());
-        f.payload = payloads[i].data();
-        f.size = payloads[i].size();
-        f.pixels = f.tag.decoded.data();
-        decoder.Submit();
-    }
-    while (!decoder.Empty())
-        check();
+    RunInOrder(
+        decoder,
+        [&](Decoder::Frame& f) {
+            if (next == frames.size())
+                return false;
+            f.tag.index = next++;
+            f.tag.decoded.resize(frames[f.tag.index].size());
+            f.payload = payloads[f.tag.index].data();
+            f.size = payloads[f.tag.index].size();
+            f.pixels = f.tag.decoded.data();
+            return true;
+        },
+        [&](const Decoder::Frame& f) {
+            if (!f.decoded)
+                throw ToolError("bench: frame " + std::to_string(f.tag.index) +
+                                ": cannot decode it");
+            run.exact = run.exact && f.tag.decoded == frames[f.tag.index];
+        });
     run.decodeSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return run;
